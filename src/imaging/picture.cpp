@@ -1,0 +1,152 @@
+#include "imaging/picture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "platform/errors.h"
+
+struct Picture::Storage {
+  explicit Storage(size_t size, bool zero)
+      : bytes(zero ? std::make_unique<uint8_t[]>(size) : std::make_unique_for_overwrite<uint8_t[]>(size)),
+        size(size) {}
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size;
+};
+
+static bool ValidBitCount(int bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+int Picture::StrideFor(int width, int bitCount) {
+  return static_cast<int>(((static_cast<int64_t>(width) * bitCount + 31) / 32) * 4);
+}
+
+void CheckPictureSize(int64_t width, int64_t height) {
+  if (width < 0 || height < 0 || width * height > Picture::MaxPixels)
+    throw EInvalidGraphic(Format(SPictureTooLarge, static_cast<int>(width), static_cast<int>(height)));
+}
+
+void Picture::Allocate(int width, int height, int bitCount, bool zero) {
+  if (!ValidBitCount(bitCount)) throw EInvalidGraphic(SInvalidBitmap);
+  CheckPictureSize(width, height);
+  const size_t size = static_cast<size_t>(StrideFor(width, bitCount)) * static_cast<size_t>(height);
+  std::shared_ptr<Storage> storage;
+  if (size > 0) {
+    try {
+      storage = std::make_shared<Storage>(size, zero);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory(SOutOfMemory);
+    }
+  }
+  FStorage = std::move(storage);
+  FPixels = FStorage ? FStorage->bytes.get() : nullptr;
+  FWidth = width;
+  FHeight = height;
+  FBitCount = bitCount;
+}
+
+void Picture::Create(int width, int height, int bitCount) { Allocate(width, height, bitCount, true); }
+
+void Picture::CreateUninitialised(int width, int height, int bitCount) {
+  Allocate(width, height, bitCount, false);
+}
+
+void Picture::Detach() {
+  if (FStorage && FStorage.use_count() > 1) {
+    auto copy = std::make_shared<Storage>(FStorage->size, false);
+    std::memcpy(copy->bytes.get(), FStorage->bytes.get(), FStorage->size);
+    FStorage = std::move(copy);
+    FPixels = FStorage->bytes.get();
+  }
+}
+
+uint8_t* Picture::ScanLine(int y) {
+  Detach();
+  return FPixels + static_cast<size_t>(y) * Stride();
+}
+
+uint8_t* Picture::Bits() {
+  Detach();
+  return FPixels;
+}
+
+void Picture::SetSize(int width, int height) {
+  if (width == FWidth && height == FHeight) return;
+  Picture old = *this;
+  Allocate(width, height, FBitCount, true);
+  const int rows = std::min(height, old.FHeight);
+  const size_t bytes = static_cast<size_t>(std::min(Stride(), old.Stride()));
+  for (int y = 0; y < rows; ++y) std::memcpy(FPixels + static_cast<size_t>(y) * Stride(), old.ScanLine(y), bytes);
+  // Bits of a partial last byte beyond the new width stay as they were; no
+  // reader looks at them.
+}
+
+static uint8_t Expand(uint32_t value, uint32_t mask) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (((mask >> shift) & 1) == 0) ++shift;
+  const uint32_t max = mask >> shift;
+  const uint32_t v = (value & mask) >> shift;
+  return static_cast<uint8_t>((v * 255 + max / 2) / max);
+}
+
+Rgb Picture::Pixel(int x, int y) const {
+  const uint8_t* row = ScanLine(y);
+  auto fromPalette = [this](unsigned index) {
+    return index < FPalette.size() ? FPalette[index] : Rgb{};
+  };
+  switch (FBitCount) {
+    case 1:
+      return fromPalette((row[x >> 3] >> (7 - (x & 7))) & 1);
+    case 4:
+      return fromPalette((row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15);
+    case 8:
+      return fromPalette(row[x]);
+    case 16: {
+      const uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
+      const BitFields m = FMasks.red | FMasks.green | FMasks.blue ? FMasks : BitFields{0x7C00, 0x03E0, 0x001F};
+      return {Expand(v, m.red), Expand(v, m.green), Expand(v, m.blue)};
+    }
+    case 24:
+      return {row[3 * x + 2], row[3 * x + 1], row[3 * x]};
+    default: {
+      const uint8_t* p = row + 4 * x;
+      const uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+      const BitFields m = FMasks.red | FMasks.green | FMasks.blue ? FMasks
+                                                                : BitFields{0xFF0000, 0x00FF00, 0x0000FF};
+      return {Expand(v, m.red), Expand(v, m.green), Expand(v, m.blue)};
+    }
+  }
+}
+
+void Picture::SetPixel(int x, int y, Rgb colour) {
+  if (FBitCount != 24) throw EInvalidGraphicOperation("SetPixel needs a 24-bit picture");
+  uint8_t* p = ScanLine(y) + 3 * x;
+  p[0] = colour.b;
+  p[1] = colour.g;
+  p[2] = colour.r;
+}
+
+void Picture::ConvertTo24() {
+  if (FBitCount == 24) return;
+  Picture old = *this;
+  Allocate(FWidth, FHeight, 24, false);
+  for (int y = 0; y < FHeight; ++y) {
+    uint8_t* row = FPixels + static_cast<size_t>(y) * Stride();
+    for (int x = 0; x < FWidth; ++x) {
+      const Rgb c = old.Pixel(x, y);
+      row[3 * x] = c.b;
+      row[3 * x + 1] = c.g;
+      row[3 * x + 2] = c.r;
+    }
+    std::memset(row + 3 * FWidth, 0, static_cast<size_t>(Stride() - 3 * FWidth));
+  }
+  FPalette.clear();
+  FMasks = {};
+}
+
+Rgb Picture::TransparentColor() const {
+  if (FTransparentFixed || Empty()) return FTransparentColor;
+  return Pixel(0, FHeight - 1);
+}

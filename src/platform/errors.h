@@ -1,0 +1,72 @@
+// Failures of the program: one base class that carries the (Japanese, UTF-8)
+// message, and the named classes the rest of the code raises and callers test.
+#pragma once
+
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  const std::string& Message() const noexcept { return FMessage; }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+
+ private:
+  std::string FMessage;
+};
+
+#define PUNCHLET_EXCEPTION(Name, Base) \
+  class Name : public Base {           \
+   public:                             \
+    using Base::Base;                  \
+  }
+
+// A silent abort: ends an operation without a message.
+PUNCHLET_EXCEPTION(EAbort, Exception);
+PUNCHLET_EXCEPTION(EAssertionFailed, Exception);
+PUNCHLET_EXCEPTION(EZeroDivide, Exception);
+PUNCHLET_EXCEPTION(EOutOfMemory, Exception);
+PUNCHLET_EXCEPTION(EStreamError, Exception);
+PUNCHLET_EXCEPTION(EFOpenError, EStreamError);
+PUNCHLET_EXCEPTION(EFCreateError, EStreamError);
+PUNCHLET_EXCEPTION(EReadError, EStreamError);
+PUNCHLET_EXCEPTION(EWriteError, EStreamError);
+PUNCHLET_EXCEPTION(EInvalidGraphic, Exception);
+PUNCHLET_EXCEPTION(EInvalidGraphicOperation, Exception);
+PUNCHLET_EXCEPTION(EJPEG, Exception);
+PUNCHLET_EXCEPTION(ERegistryException, Exception);
+PUNCHLET_EXCEPTION(ESaveError, Exception);
+
+// The system's own error, with its number kept for callers.
+class EOSError : public Exception {
+ public:
+  EOSError(int code, const std::string& text);
+  int ErrorCode() const noexcept { return FErrorCode; }
+
+ private:
+  int FErrorCode;
+};
+
+#undef PUNCHLET_EXCEPTION
+
+// Message texts, formatted with Format() below.
+inline constexpr const char* SFOpenError = "ファイル %s は開けません";
+inline constexpr const char* SFCreateError = "ファイル %s を作成できません";
+inline constexpr const char* SReadError = "ストリームからの読み込みエラー";
+inline constexpr const char* SWriteError = "ストリームへの書き込みエラー";
+inline constexpr const char* SInvalidBitmap = "ビットマップイメージが不正です";
+inline constexpr const char* SOSError = "システムエラー。コード：%d.\n%s";
+inline constexpr const char* SJPEGError = "JPEG エラー #%d";
+inline constexpr const char* SChangeJPGSize = "JPEG イメージのサイズは変更できません";
+inline constexpr const char* SRegSetDataFailed = "'%s' の設定に失敗しました";
+inline constexpr const char* SAssertionFailed = "Assertion failure (%s, %d 行)";
+inline constexpr const char* SZeroDivide = "0 による浮動小数点除算";
+inline constexpr const char* SOutOfMemory = "メモリが足りません";
+inline constexpr const char* SPictureTooLarge = "画像が大きすぎます (%d x %d)";
+
+// printf-style formatting into a std::string (%s takes const char*).
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The text the error display shows: a full stop is appended when the last
+// character sorts after ".".
+std::string DisplayMessage(const std::string& message);
