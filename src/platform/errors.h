@@ -63,6 +63,8 @@ inline constexpr const char* SAssertionFailed = "Assertion failure (%s, %d 行)"
 inline constexpr const char* SZeroDivide = "0 による浮動小数点除算";
 inline constexpr const char* SOutOfMemory = "メモリが足りません";
 inline constexpr const char* SPictureTooLarge = "画像が大きすぎます (%d x %d)";
+inline constexpr const char* SRegGetDataFailed = "'%s' の取得に失敗しました";
+inline constexpr const char* SInvalidRegType = "データ型 '%s' が無効です";
 
 // printf-style formatting into a std::string (%s takes const char*).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
