@@ -1,0 +1,118 @@
+#include "platform/safefile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "safefile-XXXXXX").string();
+    FPath = ::mkdtemp(pattern.data());
+    FPath += "/";
+  }
+  ~TempFolder() { fs::remove_all(FPath); }
+  const std::string& Path() const { return FPath; }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(FPath)) names.insert(entry.path().filename());
+    return names;
+  }
+
+ private:
+  std::string FPath;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+const std::vector<uint8_t> kData = {0xFF, 0xD8, 0x00, 0x7F, 0x80, 0xFF, 0xD9};
+
+using TMethod = TNoReplaceWriter::TMethod;
+
+class NoReplaceWriterTest : public testing::TestWithParam<TMethod> {};
+
+TEST_P(NoReplaceWriterTest, PublishesNewNameWithUmaskModeAndNoLeftovers) {
+  TempFolder folder;
+  const std::string target = folder.Path() + "加工済_a.jpg";
+  const mode_t mask = ::umask(022);
+  {
+    TNoReplaceWriter writer(kData, GetParam());
+    EXPECT_TRUE(writer.Publish(target));
+    EXPECT_EQ(writer.Method(), GetParam());
+  }
+  ::umask(mask);
+  EXPECT_EQ(ReadAll(target), kData);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"加工済_a.jpg"});
+}
+
+TEST_P(NoReplaceWriterTest, TakenNamesAreLeftAloneAndTheNextFreeOneIsUsed) {
+  TempFolder folder;
+  const std::string file = folder.Path() + "file.jpg";
+  const std::string dir = folder.Path() + "dir.jpg";
+  const std::string dangling = folder.Path() + "dangling.jpg";
+  const std::string pointee = folder.Path() + "pointee";
+  WriteAll(file, "someone else's picture");
+  fs::create_directory(dir);
+  fs::create_symlink(pointee, dangling);
+
+  TNoReplaceWriter writer(kData, GetParam());
+  EXPECT_FALSE(writer.Publish(file));
+  EXPECT_FALSE(writer.Publish(dir));
+  EXPECT_FALSE(writer.Publish(dangling));
+  const std::vector<uint8_t> before = ReadAll(file);
+  EXPECT_EQ(std::string(before.begin(), before.end()), "someone else's picture");
+  EXPECT_TRUE(fs::is_empty(dir));
+  EXPECT_FALSE(fs::exists(pointee));  // the link was not written through
+
+  const std::string free = folder.Path() + "free.jpg";
+  EXPECT_TRUE(writer.Publish(free));
+  EXPECT_EQ(ReadAll(free), kData);
+  EXPECT_THROW(writer.Publish(folder.Path() + "second.jpg"), EFCreateError);
+  EXPECT_EQ(folder.Names(),
+            (std::set<std::string>{"file.jpg", "dir.jpg", "dangling.jpg", "free.jpg"}));
+}
+
+TEST_P(NoReplaceWriterTest, UncreatableTargetRaisesCreateErrorNamingItAndLeavesNothing) {
+  TempFolder folder;
+  const std::string plain = folder.Path() + "plain";
+  WriteAll(plain, "x");
+  for (const std::string& target : {folder.Path() + "missing/加工済_a.jpg", plain + "/加工済_a.jpg",
+                                    folder.Path() + std::string(300, 'n') + ".jpg"}) {
+    TNoReplaceWriter writer(kData, GetParam());
+    try {
+      writer.Publish(target);
+      ADD_FAILURE() << "no error for " << target;
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "ファイル " + target + " を作成できません");
+    }
+  }
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"plain"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, NoReplaceWriterTest,
+                         testing::Values(TMethod::Link, TMethod::Rename, TMethod::Direct));
+
+}  // namespace
