@@ -65,6 +65,9 @@ inline constexpr const char* SOutOfMemory = "メモリが足りません";
 inline constexpr const char* SPictureTooLarge = "画像が大きすぎます (%d x %d)";
 inline constexpr const char* SRegGetDataFailed = "'%s' の取得に失敗しました";
 inline constexpr const char* SInvalidRegType = "データ型 '%s' が無効です";
+// Every output name for a source is taken (%s: the source path).
+inline constexpr const char* SAllNamesTaken =
+    "%s の保存先の名前 (加工済_ … 加工済255_) がすべて使われています";
 
 // printf-style formatting into a std::string (%s takes const char*).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
