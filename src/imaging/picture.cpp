@@ -8,7 +8,8 @@
 
 struct Picture::Storage {
   explicit Storage(size_t size, bool zero)
-      : bytes(zero ? std::make_unique<uint8_t[]>(size) : std::make_unique_for_overwrite<uint8_t[]>(size)),
+      : bytes(zero ? std::make_unique<uint8_t[]>(size)
+                   : std::make_unique_for_overwrite<uint8_t[]>(size)),
         size(size) {}
   std::unique_ptr<uint8_t[]> bytes;
   size_t size;
@@ -23,8 +24,11 @@ int Picture::StrideFor(int width, int bitCount) {
 }
 
 void CheckPictureSize(int64_t width, int64_t height) {
-  if (width < 0 || height < 0 || width * height > Picture::MaxPixels)
-    throw EInvalidGraphic(Format(SPictureTooLarge, static_cast<int>(width), static_cast<int>(height)));
+  // Each side is bounded first so the product cannot overflow.
+  if (width < 0 || height < 0 || width > Picture::MaxPixels || height > Picture::MaxPixels ||
+      width * height > Picture::MaxPixels)
+    throw EInvalidGraphic(
+        Format(SPictureTooLarge, static_cast<int>(width), static_cast<int>(height)));
 }
 
 void Picture::Allocate(int width, int height, int bitCount, bool zero) {
@@ -46,7 +50,9 @@ void Picture::Allocate(int width, int height, int bitCount, bool zero) {
   FBitCount = bitCount;
 }
 
-void Picture::Create(int width, int height, int bitCount) { Allocate(width, height, bitCount, true); }
+void Picture::Create(int width, int height, int bitCount) {
+  Allocate(width, height, bitCount, true);
+}
 
 void Picture::CreateUninitialised(int width, int height, int bitCount) {
   Allocate(width, height, bitCount, false);
@@ -54,7 +60,12 @@ void Picture::CreateUninitialised(int width, int height, int bitCount) {
 
 void Picture::Detach() {
   if (FStorage && FStorage.use_count() > 1) {
-    auto copy = std::make_shared<Storage>(FStorage->size, false);
+    std::shared_ptr<Storage> copy;
+    try {
+      copy = std::make_shared<Storage>(FStorage->size, false);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory(SOutOfMemory);
+    }
     std::memcpy(copy->bytes.get(), FStorage->bytes.get(), FStorage->size);
     FStorage = std::move(copy);
     FPixels = FStorage->bytes.get();
@@ -73,21 +84,29 @@ uint8_t* Picture::Bits() {
 
 void Picture::SetSize(int width, int height) {
   if (width == FWidth && height == FHeight) return;
-  Picture old = *this;
+  const Picture old = *this;
   Allocate(width, height, FBitCount, true);
   const int rows = std::min(height, old.FHeight);
-  const size_t bytes = static_cast<size_t>(std::min(Stride(), old.Stride()));
-  for (int y = 0; y < rows; ++y) std::memcpy(FPixels + static_cast<size_t>(y) * Stride(), old.ScanLine(y), bytes);
-  // Bits of a partial last byte beyond the new width stay as they were; no
-  // reader looks at them.
+  // Only the bits of pixels that remain are copied: the padding at the end of
+  // an old row must not turn into pixels when the picture grows.
+  const int64_t bits = static_cast<int64_t>(std::min(width, old.FWidth)) * FBitCount;
+  const size_t whole = static_cast<size_t>(bits / 8);
+  const int partial = static_cast<int>(bits % 8);
+  if (whole == 0 && partial == 0) return;
+  for (int y = 0; y < rows; ++y) {
+    uint8_t* row = FPixels + static_cast<size_t>(y) * Stride();
+    const uint8_t* source = old.ScanLine(y);
+    std::memcpy(row, source, whole);
+    if (partial) row[whole] = static_cast<uint8_t>(source[whole] & (0xFF00 >> partial));
+  }
 }
 
 static uint8_t Expand(uint32_t value, uint32_t mask) {
   if (mask == 0) return 0;
   int shift = 0;
   while (((mask >> shift) & 1) == 0) ++shift;
-  const uint32_t max = mask >> shift;
-  const uint32_t v = (value & mask) >> shift;
+  const uint64_t max = mask >> shift;
+  const uint64_t v = (value & mask) >> shift;
   return static_cast<uint8_t>((v * 255 + max / 2) / max);
 }
 
@@ -105,7 +124,8 @@ Rgb Picture::Pixel(int x, int y) const {
       return fromPalette(row[x]);
     case 16: {
       const uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
-      const BitFields m = FMasks.red | FMasks.green | FMasks.blue ? FMasks : BitFields{0x7C00, 0x03E0, 0x001F};
+      const BitFields m =
+          FMasks.red | FMasks.green | FMasks.blue ? FMasks : BitFields{0x7C00, 0x03E0, 0x001F};
       return {Expand(v, m.red), Expand(v, m.green), Expand(v, m.blue)};
     }
     case 24:
@@ -113,8 +133,9 @@ Rgb Picture::Pixel(int x, int y) const {
     default: {
       const uint8_t* p = row + 4 * x;
       const uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-      const BitFields m = FMasks.red | FMasks.green | FMasks.blue ? FMasks
-                                                                : BitFields{0xFF0000, 0x00FF00, 0x0000FF};
+      const BitFields m = FMasks.red | FMasks.green | FMasks.blue
+                              ? FMasks
+                              : BitFields{0xFF0000, 0x00FF00, 0x0000FF};
       return {Expand(v, m.red), Expand(v, m.green), Expand(v, m.blue)};
     }
   }
@@ -140,7 +161,7 @@ void Picture::ConvertTo24() {
       row[3 * x + 1] = c.g;
       row[3 * x + 2] = c.r;
     }
-    std::memset(row + 3 * FWidth, 0, static_cast<size_t>(Stride() - 3 * FWidth));
+    if (row) std::memset(row + 3 * FWidth, 0, static_cast<size_t>(Stride() - 3 * FWidth));
   }
   FPalette.clear();
   FMasks = {};
