@@ -4,6 +4,7 @@
 // writes (copy on write), so handing a decoded photo on costs nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -75,8 +76,10 @@ class Picture {
   }
   void ResetTransparentColor() { FTransparentFixed = false; }
 
-  // Reads a BMP file (see bmpreader.cpp).
+  // Reads a BMP file (see bmpreader.cpp). On failure the picture is unchanged.
   void LoadFromFile(const std::string& path);
+  // Reads a BMP file held in memory.
+  void LoadFromMemory(const uint8_t* data, size_t size);
   // Becomes (a shared copy of) the JPEG's decoded picture, decoding if needed.
   void Assign(TJPEGImage& jpeg);
 
@@ -97,5 +100,5 @@ class Picture {
 };
 
 // Fails with EInvalidGraphic when a width x height picture would exceed
-// Picture::MaxPixels or is not positive.
+// Picture::MaxPixels or a side is negative.
 void CheckPictureSize(int64_t width, int64_t height);
