@@ -1,0 +1,29 @@
+#include "app/outputnaming.h"
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/safefile.h"
+
+std::string CandidateName(const std::string& source, int n) {
+  const std::string name = ExtractFileName(source);
+  const std::string stem = name.substr(0, name.size() - ExtractFileExt(name).size());
+  const std::string prefix = n == 1 ? "加工済_" : "加工済" + std::to_string(n) + "_";
+  return ExtractFilePath(source) + prefix + stem + ".jpg";
+}
+
+bool CandidateTaken(const std::string& path) {
+  return FileExists(path) || LookupPath(path) == PathKind::Directory;
+}
+
+std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
+                              bool (*taken)(const std::string&)) {
+  // The existence test spares writing a temporary file while earlier outputs
+  // fill the first names; the writer still refuses a name taken since.
+  TNoReplaceWriter writer(bytes);
+  for (int n = 1; n <= MaxOutputCandidates; ++n) {
+    const std::string candidate = CandidateName(source, n);
+    if (taken(candidate)) continue;
+    if (writer.Publish(candidate)) return candidate;
+  }
+  throw ESaveError(Format(SAllNamesTaken, source.c_str()));
+}

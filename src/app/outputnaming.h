@@ -1,0 +1,29 @@
+// Where a punched picture is written: beside its source, under the first free
+// name of "加工済_<name>.jpg", "加工済2_<name>.jpg" … "加工済255_<name>.jpg".
+// An existing entry is never replaced.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+inline constexpr int MaxOutputCandidates = 255;
+
+// Output name number n (1 … MaxOutputCandidates) for a source: the source's
+// folder (empty for a bare name, so the current folder), "加工済_" for n = 1 or
+// "加工済<n>_" otherwise, then the source's last component with its extension
+// (from its last dot) replaced by ".jpg", or ".jpg" appended when it has none.
+std::string CandidateName(const std::string& source, int n);
+
+// A candidate is taken when anything bears its name: a file, a link (even a
+// dangling one) or a folder. A folder is skipped rather than failed on.
+bool CandidateTaken(const std::string& path);
+
+// Writes bytes under the first candidate for source that is free and returns
+// that path. A name that another program takes between the existence test and
+// the write is skipped too; the file appears complete or not at all.
+// Raises ESaveError (SAllNamesTaken) when every candidate is taken, and
+// EFCreateError naming the candidate when it cannot be created or written;
+// nothing is left behind in either case. `taken` is the existence test.
+std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
+                              bool (*taken)(const std::string&) = CandidateTaken);

@@ -1,0 +1,155 @@
+#include "app/outputnaming.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "naming-XXXXXX").string();
+    FPath = ::mkdtemp(pattern.data());
+    FPath += "/";
+  }
+  ~TempFolder() { fs::remove_all(FPath); }
+  const std::string& Path() const { return FPath; }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(FPath)) names.insert(entry.path().filename());
+    return names;
+  }
+
+ private:
+  std::string FPath;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string Save(const std::string& source, const std::string& text) {
+  const std::vector<uint8_t> bytes = Bytes(text);
+  return SaveUnderFreeName(source, bytes);
+}
+
+TEST(OutputNaming, CandidateNames) {
+  EXPECT_EQ(CandidateName("/x/photos/IMG_01.JPEG", 1), "/x/photos/加工済_IMG_01.jpg");
+  EXPECT_EQ(CandidateName("/x/photos/IMG_01.JPEG", 2), "/x/photos/加工済2_IMG_01.jpg");
+  EXPECT_EQ(CandidateName("/x/photos/IMG_01.JPEG", 10), "/x/photos/加工済10_IMG_01.jpg");
+  EXPECT_EQ(CandidateName("/x/photos/IMG_01.JPEG", 255), "/x/photos/加工済255_IMG_01.jpg");
+  EXPECT_EQ(CandidateName("/x/a.bmp", 1), CandidateName("/x/a.jpg", 1));
+  EXPECT_EQ(CandidateName("/x/加工済_a.jpg", 1), "/x/加工済_加工済_a.jpg");
+  EXPECT_EQ(CandidateName("/x/a.tar.gz", 1), "/x/加工済_a.tar.jpg");
+  EXPECT_EQ(CandidateName("/x/noext", 1), "/x/加工済_noext.jpg");
+  EXPECT_EQ(CandidateName("/x/a.b/file", 3), "/x/a.b/加工済3_file.jpg");
+  EXPECT_EQ(CandidateName("photo.Bmp", 1), "加工済_photo.jpg");
+  EXPECT_EQ(CandidateName("/root.jpeg", 1), "/加工済_root.jpg");
+}
+
+TEST(OutputNaming, RepeatedSavesTakeEachNameOnceThenFailClearly) {
+  TempFolder folder;
+  const std::string source = folder.Path() + "IMG_01.JPEG";
+  for (int n = 1; n <= 255; ++n) {
+    const std::string written = Save(source, "picture " + std::to_string(n));
+    ASSERT_EQ(written, CandidateName(source, n));
+  }
+  EXPECT_EQ(ReadText(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
+  EXPECT_EQ(ReadText(folder.Path() + "加工済2_IMG_01.jpg"), "picture 2");
+  EXPECT_EQ(ReadText(folder.Path() + "加工済255_IMG_01.jpg"), "picture 255");
+  try {
+    Save(source, "one too many");
+    FAIL() << "no error when every name is taken";
+  } catch (const ESaveError& e) {
+    EXPECT_EQ(e.Message(),
+              source + " の保存先の名前 (加工済_ … 加工済255_) がすべて使われています");
+  }
+  EXPECT_EQ(folder.Names().size(), 255u);  // nothing written, no temporary file left
+  EXPECT_EQ(ReadText(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
+}
+
+TEST(OutputNaming, SharedBaseNamesEarlierOutputsAndTakenEntries) {
+  TempFolder folder;
+  const std::string& dir = folder.Path();
+  EXPECT_EQ(Save(dir + "a.bmp", "from bmp"), dir + "加工済_a.jpg");
+  EXPECT_EQ(Save(dir + "a.jpg", "from jpg"), dir + "加工済2_a.jpg");
+  EXPECT_EQ(Save(dir + "加工済_a.jpg", "again"), dir + "加工済_加工済_a.jpg");
+  EXPECT_EQ(ReadText(dir + "加工済_a.jpg"), "from bmp");
+
+  // A folder and a dangling link bearing names are skipped and left as they are.
+  fs::create_directory(dir + "加工済_b.jpg");
+  fs::create_symlink(dir + "nowhere", dir + "加工済2_b.jpg");
+  EXPECT_EQ(Save(dir + "b.jpeg", "b"), dir + "加工済3_b.jpg");
+  EXPECT_TRUE(fs::is_empty(dir + "加工済_b.jpg"));
+  EXPECT_FALSE(fs::exists(dir + "nowhere"));
+  EXPECT_EQ(folder.Names(),
+            (std::set<std::string>{"加工済_a.jpg", "加工済2_a.jpg", "加工済_加工済_a.jpg",
+                                   "加工済_b.jpg", "加工済2_b.jpg", "加工済3_b.jpg"}));
+}
+
+TEST(OutputNaming, BareNameWritesIntoTheCurrentFolder) {
+  TempFolder folder;
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder.Path());
+  std::string written;
+  EXPECT_NO_THROW(written = Save("photo.bmp", "bare"));
+  fs::current_path(previous);
+  EXPECT_EQ(written, "加工済_photo.jpg");
+  EXPECT_EQ(ReadText(folder.Path() + "加工済_photo.jpg"), "bare");
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"加工済_photo.jpg"});
+}
+
+// Another program creating the name after the existence test: staged here by
+// an existence test that finds every name free.
+bool NothingTaken(const std::string&) { return false; }
+
+TEST(OutputNaming, NameTakenAfterTheExistenceTestIsNeverReplaced) {
+  TempFolder folder;
+  const std::string source = folder.Path() + "a.bmp";
+  WriteText(CandidateName(source, 1), "theirs");
+  const std::vector<uint8_t> ours = Bytes("ours");
+  EXPECT_EQ(SaveUnderFreeName(source, ours, NothingTaken), CandidateName(source, 2));
+  EXPECT_EQ(ReadText(CandidateName(source, 1)), "theirs");
+  EXPECT_EQ(ReadText(CandidateName(source, 2)), "ours");
+
+  for (int n = 3; n <= 255; ++n) WriteText(CandidateName(source, n), "theirs");
+  EXPECT_THROW(SaveUnderFreeName(source, ours, NothingTaken), ESaveError);
+  EXPECT_EQ(folder.Names().size(), 255u);  // the temporary file is gone too
+  EXPECT_EQ(ReadText(CandidateName(source, 255)), "theirs");
+}
+
+TEST(OutputNaming, UnwritableFolderRaisesCreateErrorNamingTheCandidate) {
+  TempFolder folder;
+  WriteText(folder.Path() + "plain", "x");
+  for (const std::string& source :
+       {folder.Path() + "missing/a.bmp", folder.Path() + "plain/a.bmp"}) {
+    try {
+      Save(source, "lost");
+      ADD_FAILURE() << "no error for " << source;
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "ファイル " + CandidateName(source, 1) + " を作成できません");
+    }
+  }
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"plain"});
+}
+
+}  // namespace
