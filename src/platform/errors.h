@@ -68,6 +68,13 @@ inline constexpr const char* SInvalidRegType = "データ型 '%s' が無効で�
 // Every output name for a source is taken (%s: the source path).
 inline constexpr const char* SAllNamesTaken =
     "%s の保存先の名前 (加工済_ … 加工済255_) がすべて使われています";
+// A JPEG file with more scans than any real encoder writes (%d: the limit).
+inline constexpr const char* SJPEGTooManyScans =
+    "JPEG ファイルのスキャンが多すぎます (%d を超えています)";
+// A JPEG header whose size is far beyond what its data could fill.
+inline constexpr const char* SJPEGDataTooShort =
+    "JPEG ファイルのデータが %d x %d の画像には少なすぎます";
+inline constexpr const char* SFileTooLarge = "ファイル %s は大きすぎます";
 
 // printf-style formatting into a std::string (%s takes const char*).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
