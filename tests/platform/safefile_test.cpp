@@ -1,8 +1,10 @@
 #include "platform/safefile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +112,28 @@ TEST_P(NoReplaceWriterTest, UncreatableTargetRaisesCreateErrorNamingItAndLeavesN
     }
   }
   EXPECT_EQ(folder.Names(), std::set<std::string>{"plain"});
+}
+
+TEST_P(NoReplaceWriterTest, FailedWriteRaisesCreateErrorAndLeavesNoPartialFile) {
+  TempFolder folder;
+  const std::string target = folder.Path() + "加工済_a.jpg";
+  // A file size limit below the data makes the write fail part way, as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 3;
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool raised = false;
+  try {
+    TNoReplaceWriter(kData, GetParam()).Publish(target);
+  } catch (const EFCreateError& e) {
+    raised = e.Message() == "ファイル " + target + " を作成できません";
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_TRUE(raised);
+  EXPECT_TRUE(folder.Names().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, NoReplaceWriterTest,
