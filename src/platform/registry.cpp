@@ -1,0 +1,556 @@
+#include "platform/registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+
+namespace {
+
+// A key file is a few hundred bytes; anything near this is not ours, and is
+// refused rather than read into memory.
+constexpr size_t kMaxFileSize = 16u << 20;
+
+constexpr std::string_view kSignature = "REGEDIT4";
+constexpr std::string_view kSignature5 = "Windows Registry Editor Version 5.00";
+
+// One logical line of a key file. Lines are written back as they were read
+// unless their value changes, so comments and other sections survive a write.
+struct Line {
+  enum Kind { Other, OwnHeader, OwnValue };
+  Kind kind = Other;
+  std::string raw;  // the physical line(s), without the final line break
+  std::string name;
+  TRegDataType type = REG_NONE;
+  uint32_t number = 0;  // REG_DWORD
+  std::string text;     // REG_SZ, REG_EXPAND_SZ
+};
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() &&
+         SameText(std::string(s.substr(0, prefix.size())), std::string(prefix));
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 1 to 8 hex digits.
+bool ParseHexNumber(std::string_view s, uint32_t& number) {
+  if (s.empty() || s.size() > 8) return false;
+  number = 0;
+  for (char c : s) {
+    const int digit = HexValue(c);
+    if (digit < 0) return false;
+    number = number << 4 | static_cast<uint32_t>(digit);
+  }
+  return true;
+}
+
+// A quoted string starting at s[pos]; only \\ and \" are escapes.
+bool ParseQuoted(std::string_view s, size_t& pos, std::string& out) {
+  if (pos >= s.size() || s[pos] != '"') return false;
+  ++pos;
+  while (pos < s.size()) {
+    char c = s[pos++];
+    if (c == '"') return true;
+    if (c == '\\') {
+      if (pos >= s.size() || (s[pos] != '\\' && s[pos] != '"')) return false;
+      c = s[pos++];
+    }
+    out += c;
+  }
+  return false;
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Comma-separated bytes of one or two hex digits; an empty list is allowed.
+bool ParseHexBytes(std::string_view s, std::string& out) {
+  s = Trim(s);
+  if (s.empty()) return true;
+  while (true) {
+    const size_t comma = s.find(',');
+    const std::string_view item = Trim(s.substr(0, comma));
+    uint32_t byte = 0;
+    if (item.size() > 2 || !ParseHexNumber(item, byte)) return false;
+    out += static_cast<char>(byte);
+    if (comma == std::string_view::npos) return true;
+    s.remove_prefix(comma + 1);
+  }
+}
+
+std::string HexBytes(const std::string& bytes) {
+  std::string out;
+  char buffer[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(buffer, sizeof buffer, out.empty() ? "%02x" : ",%02x", c);
+    out += buffer;
+  }
+  return out;
+}
+
+// The data after "=": "text", dword:hhhhhhhh, hex:..., hex(n):...
+bool ParseData(std::string_view data, Line& line) {
+  if (!data.empty() && data.front() == '"') {
+    size_t pos = 0;
+    if (!ParseQuoted(data, pos, line.text) || !Trim(data.substr(pos)).empty()) return false;
+    line.type = REG_SZ;
+    return true;
+  }
+  if (StartsWithNoCase(data, "dword:")) {
+    line.type = REG_DWORD;
+    return ParseHexNumber(Trim(data.substr(6)), line.number);
+  }
+  if (!StartsWithNoCase(data, "hex")) return false;
+  data.remove_prefix(3);
+  uint32_t kind = REG_BINARY;
+  if (!data.empty() && data.front() == '(') {
+    const size_t close = data.find(')');
+    if (close == std::string_view::npos || !ParseHexNumber(data.substr(1, close - 1), kind)) {
+      return false;
+    }
+    data.remove_prefix(close + 1);
+  }
+  if (data.empty() || data.front() != ':') return false;
+  std::string bytes;
+  if (!ParseHexBytes(data.substr(1), bytes)) return false;
+  if (kind == REG_SZ || kind == REG_EXPAND_SZ) {
+    line.type = static_cast<TRegDataType>(kind);
+    line.text = bytes.substr(0, bytes.find('\0'));
+  } else if (kind == REG_DWORD && bytes.size() == 4) {  // little-endian
+    line.type = REG_DWORD;
+    for (int i = 3; i >= 0; --i) line.number = line.number << 8 | static_cast<uint8_t>(bytes[i]);
+  } else {
+    line.type = REG_BINARY;  // kept as written; nothing here reads it
+  }
+  return true;
+}
+
+// "name"=data or @=data.
+bool ParseValueLine(std::string_view s, Line& line) {
+  size_t pos = 0;
+  if (s.front() == '@') {
+    pos = 1;
+  } else if (!ParseQuoted(s, pos, line.name)) {
+    return false;
+  }
+  if (pos >= s.size() || s[pos] != '=') return false;
+  return ParseData(Trim(s.substr(pos + 1)), line);
+}
+
+// Splits a key file into logical lines. False when the file is not in the
+// export format or a value of this key's section is malformed; lines of other
+// sections are kept without looking into them.
+bool Parse(const std::string& content, const std::string& section, std::vector<Line>& lines) {
+  std::vector<std::string> physical;
+  size_t start = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string text = content.substr(start, end - start);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    physical.push_back(std::move(text));
+    start = end + 1;
+  }
+
+  bool signed_ = false;
+  bool inOwn = false;
+  for (size_t i = 0; i < physical.size(); ++i) {
+    Line line;
+    line.raw = physical[i];
+    std::string text(Trim(physical[i]));
+    const bool isValue = !text.empty() && (text.front() == '"' || text.front() == '@');
+    // Long values go on over lines that end in a backslash.
+    while (isValue && text.ends_with('\\') && i + 1 < physical.size()) {
+      text.pop_back();
+      text += Trim(physical[++i]);
+      line.raw += "\n" + physical[i];
+    }
+
+    if (text.empty() || text.front() == ';') {
+      // blank or comment
+    } else if (!signed_) {
+      if (text != kSignature && text != kSignature5) return false;
+      signed_ = true;
+    } else if (text.front() == '[') {
+      if (text.back() != ']') return false;
+      inOwn = SameText(text.substr(1, text.size() - 2), section);
+      if (inOwn) line.kind = Line::OwnHeader;
+    } else if (!isValue) {
+      return false;
+    } else if (inOwn) {
+      if (!ParseValueLine(text, line)) return false;
+      line.kind = Line::OwnValue;
+      // A name given twice: the later one wins, in the earlier one's place.
+      bool merged = false;
+      for (Line& earlier : lines) {
+        if (earlier.kind == Line::OwnValue && SameText(earlier.name, line.name)) {
+          earlier = std::move(line);
+          merged = true;
+          break;
+        }
+      }
+      if (merged) continue;
+    }
+    lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+std::string FormatValue(const Line& line) {
+  std::string out = line.name.empty() ? "@=" : Quote(line.name) + "=";
+  if (line.type == REG_DWORD) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(line.number));
+    return out + buffer;
+  }
+  // A quoted string has to stay on its line; one with a line break goes as bytes.
+  if (line.type == REG_SZ && line.text.find_first_of("\r\n") == std::string::npos) {
+    return out + Quote(line.text);
+  }
+  const char* prefix = line.type == REG_SZ ? "hex(1):" : "hex(2):";
+  return out + prefix + HexBytes(line.text + '\0');
+}
+
+// Replaces the value of the same name where it stands, or adds it after the
+// last line of the key's section (making the section when there is none).
+void SetValue(std::vector<Line>& lines, const std::string& section, Line value) {
+  for (Line& line : lines) {
+    if (line.kind == Line::OwnValue && SameText(line.name, value.name)) {
+      value.name = line.name;  // the first spelling of a name stays
+      value.raw = FormatValue(value);
+      line = std::move(value);
+      return;
+    }
+  }
+  value.raw = FormatValue(value);
+  size_t last = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind != Line::Other) last = i;
+  }
+  if (last < lines.size()) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last) + 1, std::move(value));
+    return;
+  }
+  bool blank = true;
+  for (const Line& line : lines) blank = blank && Trim(line.raw).empty();
+  if (blank) {
+    lines.assign(1, Line());
+    lines[0].raw = kSignature;
+  }
+  if (!Trim(lines.back().raw).empty()) lines.emplace_back();
+  Line& header = lines.emplace_back();
+  header.kind = Line::OwnHeader;
+  header.raw = "[" + section + "]";
+  lines.push_back(std::move(value));
+}
+
+std::string Serialize(const std::vector<Line>& lines) {
+  std::string out;
+  for (const Line& line : lines) out += line.raw + "\n";
+  return out;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : FFd(fd) {}
+  ~FileDescriptor() {
+    if (FFd >= 0) ::close(FFd);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return FFd; }
+  // Closes now, reporting the error that a plain destructor would lose.
+  bool Close() {
+    const int fd = FFd;
+    FFd = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int FFd;
+};
+
+// The whole file. Returns 0 or an errno value.
+int ReadWhole(const std::string& path, std::string& content) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Get() < 0) return errno;
+  struct stat info;
+  if (::fstat(file.Get(), &info) != 0) return errno;
+  if (!S_ISREG(info.st_mode)) return EISDIR;
+  if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) return EFBIG;
+  content.clear();
+  char buffer[65536];
+  while (true) {
+    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    content.append(buffer, static_cast<size_t>(got));
+    if (content.size() > kMaxFileSize) return EFBIG;  // grew while we read
+  }
+}
+
+bool ReadKey(const std::string& path, const std::string& section, std::vector<Line>& lines) {
+  std::string content;
+  return ReadWhole(path, content) == 0 && Parse(content, section, lines);
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+std::string TempPrefix(const std::string& path) { return path + ".tmp."; }
+
+// Writes a complete new file beside the old one and renames it over it, so a
+// reader or a crash sees either the old file or the new one, never a mix.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  std::string name = TempPrefix(path) + "XXXXXX";
+  FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
+  if (file.Get() < 0) return false;
+  if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0 || !file.Close() ||
+      ::rename(name.c_str(), path.c_str()) != 0) {
+    ::unlink(name.c_str());
+    return false;
+  }
+  // Make the rename itself durable. Some file systems cannot sync a folder.
+  const FileDescriptor folder(
+      ::open(ExtractFilePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folder.Get() >= 0 && (::fsync(folder.Get()) == 0 || errno == EINVAL);
+}
+
+// Temporary files that a crashed writer left behind. Only called under the
+// lock, when no other writer can have one in progress.
+void RemoveStaleTempFiles(const std::string& path) {
+  const std::string folder = ExtractFilePath(path);
+  const std::string prefix = ExtractFileName(TempPrefix(path));
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
+    bool random = true;  // mkostemp's six letters and digits, never a key file's ".reg"
+    for (char c : name.substr(prefix.size()))
+      random = random && std::isalnum(static_cast<unsigned char>(c));
+    if (random) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+// An exclusive advisory lock on "<key file>.lock", held for one write. The lock
+// file stays: removing it would let two writers lock different files.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& path)
+      : FFile(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (FFile.Get() < 0) return;
+    while (::flock(FFile.Get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return;
+    }
+    FLocked = true;
+  }
+  bool Locked() const { return FLocked; }
+
+ private:
+  FileDescriptor FFile;
+  bool FLocked = false;
+};
+
+std::string ConfigFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;  // relative values are to be ignored
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == '\0') {
+    const passwd* user = ::getpwuid(::getuid());
+    home = user != nullptr ? user->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] == '\0') return {};
+  return IncludeTrailingPathDelimiter(home) + ".config";
+}
+
+// Each missing folder along the path, private to the user as config folders are.
+bool MakeFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  return LookupPath(folder) == PathKind::Directory;
+}
+
+const char* RootName(HKEY root) {
+  switch (root) {
+    case HKEY_CURRENT_USER:
+      return "HKEY_CURRENT_USER";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
+  std::vector<std::string> parts;
+  if (!key.starts_with('\\') && KeyOpen()) parts.push_back(FCurrentPath);
+  parts.push_back(key);
+  std::vector<std::string> components;
+  for (const std::string& part : parts) {
+    size_t start = 0;
+    while (start <= part.size()) {
+      size_t end = part.find('\\', start);
+      if (end == std::string::npos) end = part.size();
+      std::string component = part.substr(start, end - start);
+      if (component == "." || component == ".." ||
+          component.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+        return false;  // would leave the config folder or is no file name
+      }
+      if (!component.empty()) components.push_back(std::move(component));
+      start = end + 1;
+    }
+  }
+  // Only the user's software settings live in the config folder.
+  if (components.size() < 2 || !SameText(components[0], "Software")) return false;
+  const std::string config = ConfigFolder();
+  if (config.empty()) return false;
+
+  std::string folder = config;
+  for (size_t i = 1; i + 1 < components.size(); ++i) folder += "/" + components[i];
+  const std::string fileName = folder + "/" + components.back() + ".reg";
+  std::string path = components[0];
+  for (size_t i = 1; i < components.size(); ++i) path += "\\" + components[i];
+
+  PathKind kind = LookupPath(fileName);
+  if (kind == PathKind::None && canCreate && MakeFolders(folder)) {
+    const WriteLock lock(fileName);
+    if (lock.Locked() && LookupPath(fileName) == PathKind::None) {
+      ReplaceFile(fileName,
+                  std::string(kSignature) + "\n\n[" + RootName(FRootKey) + "\\" + path + "]\n");
+    }
+    kind = LookupPath(fileName);
+  }
+  if (kind != PathKind::File) return false;
+  FCurrentPath = std::move(path);
+  FFileName = fileName;
+  return true;
+}
+
+void TRegistry::CloseKey() {
+  FCurrentPath.clear();
+  FFileName.clear();
+}
+
+std::string TRegistry::SectionName() const {
+  return std::string(RootName(FRootKey)) + "\\" + FCurrentPath;
+}
+
+namespace {
+const Line* FindValue(const std::vector<Line>& lines, const std::string& name) {
+  for (const Line& line : lines) {
+    if (line.kind == Line::OwnValue && SameText(line.name, name)) return &line;
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool TRegistry::ValueExists(const std::string& name) const { return GetDataType(name) != REG_NONE; }
+
+TRegDataType TRegistry::GetDataType(const std::string& name) const {
+  std::vector<Line> lines;
+  if (!KeyOpen() || !ReadKey(FFileName, SectionName(), lines)) return REG_NONE;
+  const Line* line = FindValue(lines, name);
+  return line != nullptr ? line->type : REG_NONE;
+}
+
+int32_t TRegistry::ReadInteger(const std::string& name) const {
+  std::vector<Line> lines;
+  const Line* line = nullptr;
+  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
+  if (line->type != REG_DWORD) throw ERegistryException(Format(SInvalidRegType, name.c_str()));
+  return static_cast<int32_t>(line->number);
+}
+
+std::string TRegistry::ReadString(const std::string& name) const {
+  std::vector<Line> lines;
+  const Line* line = nullptr;
+  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
+  if (line->type != REG_SZ && line->type != REG_EXPAND_SZ) {
+    throw ERegistryException(Format(SInvalidRegType, name.c_str()));
+  }
+  return line->text;
+}
+
+void TRegistry::WriteInteger(const std::string& name, int32_t value) {
+  WriteValue(name, REG_DWORD, static_cast<uint32_t>(value), {});
+}
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+  WriteValue(name, REG_SZ, 0, value.substr(0, value.find('\0')));
+}
+
+void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
+  WriteValue(name, REG_EXPAND_SZ, 0, value.substr(0, value.find('\0')));
+}
+
+void TRegistry::WriteValue(const std::string& name, TRegDataType type, uint32_t number,
+                           const std::string& text) {
+  // A name has to fit on its line.
+  bool done = KeyOpen() && name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+  if (done) {
+    const WriteLock lock(FFileName);
+    done = lock.Locked();
+    if (done) {
+      RemoveStaleTempFiles(FFileName);
+      // Start from the file as it is now, so a value another instance wrote
+      // since this key was opened is kept. A file that cannot be parsed is
+      // not worth keeping: the key starts over empty.
+      std::vector<Line> lines;
+      if (!ReadKey(FFileName, SectionName(), lines)) lines.clear();
+      Line value;
+      value.kind = Line::OwnValue;
+      value.name = name;
+      value.type = type;
+      value.number = number;
+      value.text = text;
+      SetValue(lines, SectionName(), std::move(value));
+      done = ReplaceFile(FFileName, Serialize(lines));
+    }
+  }
+  if (!done) throw ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+}
