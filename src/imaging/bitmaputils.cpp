@@ -1,0 +1,260 @@
+#include "imaging/bitmaputils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "platform/errors.h"
+
+// How the filter is computed
+//
+// A target pixel is the integral, over its footprint, of the bilinear patches
+// of the source cells it touches, divided by the nominal footprint area A.
+// Over one cell the patch is p00(1-u)(1-w) + p10 u(1-w) + p01(1-u)w + p11 uw,
+// and its integral over an overlap of lengths Lx, Ly with midpoints mx, my
+// factors into [(1-mx)Lx or mx Lx] * [(1-my)Ly or my Ly] per corner. Summed
+// over the cells, the integral is therefore sum_l sum_k wx(k) wy(l) p(k, l),
+// where the weight of source index k on an axis collects (1-m)L from the cell
+// starting at k and mL from the cell ending at k (indices clamped to the
+// picture). So the work splits into one vertical and one horizontal pass with
+// weights computed once per axis.
+//
+// A source row or column that lies wholly inside a footprint has weight
+// exactly 1, so the bulk of a reduction is a plain integer sum; only the few
+// rim rows and columns of each footprint carry fractional weights. Integer
+// sums are exact, so the result differs from a cell-by-cell evaluation only by
+// double rounding, far below what could move a rounded channel value.
+
+namespace {
+
+struct Tap {
+  int index;
+  double weight;
+};
+
+// The source indices one target index reads on one axis.
+struct Footprint {
+  int first = 0;                 // lowest index that may carry weight
+  int runBegin = 0, runEnd = 0;  // [runBegin, runEnd): indices of weight 1
+  int tapBegin = 0, tapEnd = 0;  // the other weighted indices, in Axis::taps
+};
+
+struct Axis {
+  std::vector<Footprint> spans;
+  std::vector<Tap> taps;
+};
+
+Axis MakeAxis(int sourceSize, int targetSize, double scale) {
+  Axis axis;
+  axis.spans.resize(static_cast<size_t>(targetSize));
+  std::vector<double> weights;
+  for (int t = 0; t < targetSize; ++t) {
+    // The upper bound falls a hair short of the next footprint, as the filter
+    // has always done; results depend on it.
+    const double f0 = t * scale - 0.5;
+    const double f1 = (t + 1) * scale - 0.500001;
+    const int cellFirst = static_cast<int>(std::floor(f0));
+    const int cellLast = static_cast<int>(std::floor(f1));
+    Footprint& span = axis.spans[static_cast<size_t>(t)];
+    span.first = std::max(cellFirst, 0);
+    span.tapBegin = span.tapEnd = static_cast<int>(axis.taps.size());
+    if (cellLast < cellFirst) continue;  // footprint narrower than the hair
+
+    const int last = std::min(cellLast + 1, sourceSize - 1);
+    weights.assign(static_cast<size_t>(last - span.first + 1), 0.0);
+    auto at = [&](int index) -> double& {
+      return weights[static_cast<size_t>(std::clamp(index, 0, sourceSize - 1) - span.first)];
+    };
+    for (int j = cellFirst; j <= cellLast; ++j) {
+      const double lo = std::max(static_cast<double>(j), f0);
+      const double hi = std::min(static_cast<double>(j + 1), f1);
+      const double length = hi - lo;
+      const double mid = (lo + hi) / 2 - j;
+      at(j) += (1 - mid) * length;
+      at(j + 1) += mid * length;
+    }
+
+    int k = span.first;
+    while (k <= last && at(k) != 1.0) ++k;
+    span.runBegin = k;
+    while (k <= last && at(k) == 1.0) ++k;
+    span.runEnd = k;
+    for (k = span.first; k <= last; ++k) {
+      if ((k < span.runBegin || k >= span.runEnd) && at(k) != 0.0) axis.taps.push_back({k, at(k)});
+    }
+    span.tapEnd = static_cast<int>(axis.taps.size());
+  }
+  return axis;
+}
+
+// Horizontal pass over one row of interleaved blue, green, red values: three
+// weighted sums per target column.
+template <typename T>
+void ReduceRow(const T* row, const Axis& axis, double* out) {
+  for (const Footprint& span : axis.spans) {
+    uint64_t b = 0, g = 0, r = 0;
+    for (int k = span.runBegin; k < span.runEnd; ++k) {
+      const T* p = row + 3 * static_cast<size_t>(k);
+      b += p[0];
+      g += p[1];
+      r += p[2];
+    }
+    double sb = static_cast<double>(b), sg = static_cast<double>(g), sr = static_cast<double>(r);
+    for (int i = span.tapBegin; i < span.tapEnd; ++i) {
+      const Tap& tap = axis.taps[static_cast<size_t>(i)];
+      const T* p = row + 3 * static_cast<size_t>(tap.index);
+      sb += tap.weight * p[0];
+      sg += tap.weight * p[1];
+      sr += tap.weight * p[2];
+    }
+    out[0] = sb;
+    out[1] = sg;
+    out[2] = sr;
+    out += 3;
+  }
+}
+
+// Sums rows [begin, end) byte by byte into sums (n values). Partial sums are
+// kept in 16 bits, which holds up to 257 rows of bytes.
+void SumRows(const std::vector<const uint8_t*>& rows, int begin, int end, size_t n,
+             uint32_t* sums) {
+  constexpr int kRowsPer16Bits = 257;
+  std::fill(sums, sums + n, 0u);
+  for (int batch = begin; batch < end; batch += kRowsPer16Bits) {
+    const int batchEnd = std::min(end, batch + kRowsPer16Bits);
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      __m128i lo = zero, hi = zero;
+      for (int y = batch; y < batchEnd; ++y) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[y] + i));
+        lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+        hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+      }
+      __m128i* s = reinterpret_cast<__m128i*>(sums + i);
+      _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), _mm_unpacklo_epi16(lo, zero)));
+      _mm_storeu_si128(s + 1, _mm_add_epi32(_mm_loadu_si128(s + 1), _mm_unpackhi_epi16(lo, zero)));
+      _mm_storeu_si128(s + 2, _mm_add_epi32(_mm_loadu_si128(s + 2), _mm_unpacklo_epi16(hi, zero)));
+      _mm_storeu_si128(s + 3, _mm_add_epi32(_mm_loadu_si128(s + 3), _mm_unpackhi_epi16(hi, zero)));
+    }
+#endif
+    for (int y = batch; y < batchEnd; ++y) {
+      for (size_t k = i; k < n; ++k) sums[k] += rows[y][k];
+    }
+  }
+}
+
+// Horizontal results of the source rows that are still needed, so that a rim
+// row shared by neighbouring footprints is reduced once.
+class ReducedRows {
+ public:
+  ReducedRows(const std::vector<const uint8_t*>& rows, const Axis& axis, size_t size)
+      : FRows(rows), FAxis(axis), FSize(size) {}
+
+  const double* Get(int row) {
+    for (Entry& e : FEntries)
+      if (e.row == row) return e.values.data();
+    Entry entry{row, {}};
+    if (!FSpare.empty()) {
+      entry.values = std::move(FSpare.back());
+      FSpare.pop_back();
+    }
+    entry.values.resize(FSize);
+    ReduceRow(FRows[static_cast<size_t>(row)], FAxis, entry.values.data());
+    FEntries.push_back(std::move(entry));
+    return FEntries.back().values.data();
+  }
+
+  // Footprints only move down the picture: rows above `first` are done.
+  void Forget(int first) {
+    for (size_t i = 0; i < FEntries.size();) {
+      if (FEntries[i].row < first) {
+        FSpare.push_back(std::move(FEntries[i].values));
+        FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+  }
+
+ private:
+  struct Entry {
+    int row;
+    std::vector<double> values;
+  };
+  const std::vector<const uint8_t*>& FRows;
+  const Axis& FAxis;
+  size_t FSize;
+  std::vector<Entry> FEntries;
+  std::vector<std::vector<double>> FSpare;
+};
+
+uint8_t ToByte(double value) {
+  // Default rounding mode: halves go to the even neighbour. The clamp only
+  // matters for degenerate footprints narrower than the hair.
+  return static_cast<uint8_t>(std::clamp(std::nearbyint(value), 0.0, 255.0));
+}
+
+}  // namespace
+
+Picture Stretch(const Picture& source, int width, int height) {
+  const int ws = source.Width();
+  const int hs = source.Height();
+  if (ws < 1 || hs < 1)
+    throw EAssertionFailed(Format(SAssertionFailed, "bitmaputils.cpp", __LINE__));
+  if (width == 0 || height == 0) throw EZeroDivide(SZeroDivide);
+  // Negative sizes have no meaning; refuse them like an empty source.
+  if (width < 0 || height < 0)
+    throw EAssertionFailed(Format(SAssertionFailed, "bitmaputils.cpp", __LINE__));
+  const double area = static_cast<double>(int64_t{ws} * hs) / width / height;
+  const double sx = static_cast<double>(ws) / width;
+  const double sy = static_cast<double>(hs) / height;
+
+  Picture target;
+  target.Create(width, height, 24);
+
+  // A 24-bit source is read in place; other depths through a converted copy.
+  Picture converted;
+  const Picture* work = &source;
+  if (source.BitCount() != 24) {
+    converted = source;
+    converted.ConvertTo24();
+    work = &converted;
+  }
+  std::vector<const uint8_t*> rows(static_cast<size_t>(hs));
+  for (int y = 0; y < hs; ++y) rows[static_cast<size_t>(y)] = work->ScanLine(y);
+
+  const Axis across = MakeAxis(ws, width, sx);
+  const Axis down = MakeAxis(hs, height, sy);
+  const size_t sourceValues = 3 * static_cast<size_t>(ws);
+  const size_t targetValues = 3 * static_cast<size_t>(width);
+  std::vector<uint32_t> columnSums(sourceValues);
+  std::vector<double> sums(targetValues);
+  ReducedRows reduced(rows, across, targetValues);
+
+  for (int y = 0; y < height; ++y) {
+    const Footprint& span = down.spans[static_cast<size_t>(y)];
+    if (span.runBegin < span.runEnd) {
+      SumRows(rows, span.runBegin, span.runEnd, sourceValues, columnSums.data());
+      ReduceRow(columnSums.data(), across, sums.data());
+    } else {
+      std::fill(sums.begin(), sums.end(), 0.0);
+    }
+    reduced.Forget(span.first);
+    for (int i = span.tapBegin; i < span.tapEnd; ++i) {
+      const Tap& tap = down.taps[static_cast<size_t>(i)];
+      const double* values = reduced.Get(tap.index);
+      for (size_t k = 0; k < targetValues; ++k) sums[k] += tap.weight * values[k];
+    }
+    uint8_t* out = target.ScanLine(y);
+    for (size_t k = 0; k < targetValues; ++k) out[k] = ToByte(sums[k] / area);
+  }
+  return target;
+}
