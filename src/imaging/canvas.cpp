@@ -1,0 +1,212 @@
+#include "imaging/canvas.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "platform/errors.h"
+
+namespace {
+
+QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+// A read-only view of a 24-bit picture, for Qt calls that take a source image.
+QImage View(const Picture& picture) {
+  return QImage(picture.Bits(), picture.Width(), picture.Height(), picture.Stride(),
+                QImage::Format_BGR888);
+}
+
+}  // namespace
+
+struct TCanvas::Impl {
+  explicit Impl(Picture& target) : picture(target) {}
+
+  Picture& picture;
+  uint8_t* bits = nullptr;
+  int stride = 0;
+  int width = 0;
+  int height = 0;
+  // The painter is declared after the image so that it ends first.
+  QImage image;
+  std::optional<QPainter> painter;
+
+  QColor brush = Qt::white;
+  bool brushClear = false;
+  QColor pen = Qt::black;
+  int penWidth = 1;
+  QFont font;
+  QColor fontColor = Qt::black;
+};
+
+TCanvas::TCanvas(Picture& picture) : FImpl(std::make_unique<Impl>(picture)) {
+  if (picture.BitCount() != 24) throw EInvalidGraphicOperation("drawing needs a 24-bit picture");
+  Impl& d = *FImpl;
+  d.font = QFont(QString::fromStdString(DefaultFontFamily()));
+  d.font.setPixelSize(11);
+  if (picture.Empty()) return;
+  // The writable accessor makes the rows private to this picture before Qt
+  // draws into them.
+  d.bits = picture.Bits();
+  d.stride = picture.Stride();
+  d.width = picture.Width();
+  d.height = picture.Height();
+  d.image = QImage(d.bits, d.width, d.height, d.stride, QImage::Format_BGR888);
+  d.painter.emplace(&d.image);
+  d.painter->setRenderHint(QPainter::Antialiasing, false);
+  d.painter->setRenderHint(QPainter::SmoothPixmapTransform, false);
+  d.painter->setRenderHint(QPainter::TextAntialiasing, true);
+}
+
+TCanvas::~TCanvas() = default;
+
+int TCanvas::Width() const { return FImpl->width; }
+int TCanvas::Height() const { return FImpl->height; }
+
+void TCanvas::SetBrushColor(Rgb colour) {
+  FImpl->brush = ToQColor(colour);
+  FImpl->brushClear = false;
+}
+void TCanvas::SetBrushClear(bool clear) { FImpl->brushClear = clear; }
+void TCanvas::SetPenColor(Rgb colour) { FImpl->pen = ToQColor(colour); }
+void TCanvas::SetPenWidth(int width) { FImpl->penWidth = std::max(width, 1); }
+void TCanvas::SetFontPixelSize(int pixels) { FImpl->font.setPixelSize(std::max(pixels, 1)); }
+void TCanvas::SetFontBold(bool bold) { FImpl->font.setBold(bold); }
+void TCanvas::SetFontColor(Rgb colour) { FImpl->fontColor = ToQColor(colour); }
+void TCanvas::SetTextAntialiasing(bool on) {
+  // The render hint alone does not switch antialiasing off; the font must ask.
+  FImpl->font.setStyleStrategy(on ? QFont::PreferDefault : QFont::NoAntialias);
+  if (FImpl->painter) FImpl->painter->setRenderHint(QPainter::TextAntialiasing, on);
+}
+
+void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
+  Impl& d = *FImpl;
+  if (!d.painter || d.brushClear || x2 <= x1 || y2 <= y1) return;
+  d.painter->fillRect(QRect(x1, y1, x2 - x1, y2 - y1), d.brush);
+}
+
+void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight) {
+  Impl& d = *FImpl;
+  if (!d.painter) return;
+  if (x2 < x1) std::swap(x1, x2);
+  if (y2 < y1) std::swap(y1, y2);
+  // Aliased shapes are sampled at pixel centres. An odd pen is centred on the
+  // middle of the outline's pixels (x + 0.5) and an even one on their left
+  // edge (x), so every straight band is exactly the pen's width in whole
+  // pixels, an even one reaching one pixel further up and left, as GDI does.
+  const double shift = d.penWidth % 2 ? 0.5 : 0.0;
+  const QRectF outline(x1 + shift, y1 + shift, x2 - 1 - x1, y2 - 1 - y1);
+  const double rx = ellipseWidth / 2.0;
+  const double ry = ellipseHeight / 2.0;
+  const double half = d.penWidth / 2.0;
+  // The pen's band is the outline grown and shrunk by half the pen, with
+  // round joins: built as two rounded rectangles and filled, which keeps the
+  // corners symmetric where Qt's stroker rounds them unevenly.
+  QPainterPath outer;
+  outer.addRoundedRect(outline.adjusted(-half, -half, half, half), rx + half, ry + half);
+  QPainterPath inner;
+  const QRectF inside = outline.adjusted(half, half, -half, -half);
+  if (inside.width() > 0 && inside.height() > 0)
+    inner.addRoundedRect(inside, std::max(rx - half, 0.0), std::max(ry - half, 0.0));
+  d.painter->setPen(Qt::NoPen);
+  if (d.brushClear) {
+    QPainterPath band = outer;
+    band.addPath(inner);
+    band.setFillRule(Qt::OddEvenFill);
+    d.painter->fillPath(band, d.pen);
+  } else {
+    // Brush over pen: no pixel on the seam between the two is left unpainted.
+    d.painter->fillPath(outer, d.pen);
+    d.painter->fillPath(inner, d.brush);
+  }
+}
+
+int TCanvas::TextWidth(const std::string& text) const {
+  return QFontMetrics(FImpl->font).horizontalAdvance(QString::fromStdString(text));
+}
+
+int TCanvas::TextHeight(const std::string&) const {
+  // The height of the font's line, whatever the text: a line takes the same
+  // room with or without descenders.
+  return QFontMetrics(FImpl->font).height();
+}
+
+void TCanvas::TextOut(int x, int y, const std::string& text) {
+  Impl& d = *FImpl;
+  if (!d.painter || text.empty()) return;
+  d.painter->setFont(d.font);
+  d.painter->setPen(d.fontColor);
+  d.painter->setBrush(Qt::NoBrush);
+  d.painter->drawText(QPointF(x, y + QFontMetrics(d.font).ascent()), QString::fromStdString(text));
+}
+
+void TCanvas::Draw(int x, int y, const Picture& source) { CopyPicture(x, y, source, nullptr); }
+
+void TCanvas::Draw(int x, int y, const Picture& source, Rgb seeThrough) {
+  CopyPicture(x, y, source, &seeThrough);
+}
+
+void TCanvas::CopyPicture(int x, int y, const Picture& source, const Rgb* seeThrough) {
+  Impl& d = *FImpl;
+  if (!d.bits || source.Empty()) return;
+  if (source.Bits() == d.bits) {
+    // Drawing the picture onto itself: copy it first so that rows and pixels
+    // that overlap are read before they are overwritten.
+    Picture copy = source;
+    copy.Bits();
+    CopyPicture(x, y, copy, seeThrough);
+    return;
+  }
+  // Clip in 64 bits: offsets far outside must not overflow.
+  const int64_t sx0 = std::max<int64_t>(0, -int64_t{x});
+  const int64_t sy0 = std::max<int64_t>(0, -int64_t{y});
+  const int64_t sx1 = std::min<int64_t>(source.Width(), int64_t{d.width} - x);
+  const int64_t sy1 = std::min<int64_t>(source.Height(), int64_t{d.height} - y);
+  if (sx0 >= sx1 || sy0 >= sy1) return;
+  const bool plain24 = source.BitCount() == 24;
+  for (int64_t sy = sy0; sy < sy1; ++sy) {
+    uint8_t* out = d.bits + (sy + y) * d.stride + (sx0 + x) * 3;
+    if (plain24 && !seeThrough) {
+      std::memcpy(out, source.ScanLine(static_cast<int>(sy)) + sx0 * 3,
+                  static_cast<size_t>(sx1 - sx0) * 3);
+      continue;
+    }
+    for (int64_t sx = sx0; sx < sx1; ++sx, out += 3) {
+      const Rgb c = source.Pixel(static_cast<int>(sx), static_cast<int>(sy));
+      if (seeThrough && c == *seeThrough) continue;
+      out[0] = c.b;
+      out[1] = c.g;
+      out[2] = c.r;
+    }
+  }
+}
+
+void TCanvas::StretchDraw(int x1, int y1, int x2, int y2, const Picture& source) {
+  Impl& d = *FImpl;
+  if (!d.painter || source.Empty() || x2 <= x1 || y2 <= y1) return;
+  Picture copy = source;
+  // Qt reads the source while writing here, so it must not be our own rows;
+  // and it reads only 24-bit pixels.
+  if (source.Bits() == d.bits) copy.Bits();
+  copy.ConvertTo24();
+  d.painter->drawImage(QRect(x1, y1, x2 - x1, y2 - y1), View(copy));
+}
+
+std::string TCanvas::DefaultFontFamily() {
+  static const std::string family = [] {
+    const QStringList installed = QFontDatabase::families();
+    for (const char* name : {"ＭＳ Ｐゴシック", "MS PGothic", "IPAPGothic", "IPA Pゴシック"}) {
+      if (installed.contains(QString::fromUtf8(name), Qt::CaseInsensitive))
+        return std::string(name);
+    }
+    const QStringList japanese = QFontDatabase::families(QFontDatabase::Japanese);
+    if (!japanese.isEmpty()) return japanese.first().toStdString();
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family().toStdString();
+  }();
+  return family;
+}

@@ -1,0 +1,207 @@
+#include "imaging/canvas.h"
+
+#include <gtest/gtest.h>
+
+#include <QFontDatabase>
+#include <QList>
+#include <set>
+
+#include "platform/errors.h"
+
+namespace {
+
+constexpr Rgb kRed{255, 0, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr Rgb kGrey{50, 60, 70};
+
+Picture Filled(int w, int h, Rgb c) {
+  Picture p;
+  p.Create(w, h, 24);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) p.SetPixel(x, y, c);
+  return p;
+}
+
+// Each pixel names its own position.
+Picture Coded(int w, int h) {
+  Picture p;
+  p.Create(w, h, 24);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      p.SetPixel(x, y, {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7});
+  return p;
+}
+
+// How many consecutive pixels from (x, y) in direction (dx, dy) have colour c.
+int RunOf(const Picture& p, int x, int y, int dx, int dy, Rgb c) {
+  int n = 0;
+  while (x >= 0 && y >= 0 && x < p.Width() && y < p.Height() && p.Pixel(x, y) == c) {
+    ++n;
+    x += dx;
+    y += dy;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(Canvas, FillsTheWrappedRowsExactlyAndLeavesCopiesAlone) {
+  Picture p = Filled(9, 7, kGrey);
+  const Picture before = p;  // shares the pixels until the canvas writes
+  {
+    TCanvas canvas(p);
+    canvas.SetBrushColor({10, 20, 30});
+    canvas.FillRect(2, 1, 5, 4);
+    canvas.FillRect(6, 6, 6, 7);  // empty: nothing
+  }
+  EXPECT_EQ(p.ScanLine(1)[6], 30);  // blue, green, red in memory
+  EXPECT_EQ(p.ScanLine(1)[8], 10);
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 9; ++x) {
+      const bool inside = x >= 2 && x < 5 && y >= 1 && y < 4;
+      EXPECT_EQ(p.Pixel(x, y), (inside ? Rgb{10, 20, 30} : kGrey)) << x << "," << y;
+      EXPECT_EQ(before.Pixel(x, y), kGrey);
+    }
+
+  Picture indexed;
+  indexed.Create(4, 4, 8);
+  EXPECT_THROW(TCanvas{indexed}, EInvalidGraphicOperation);
+  Picture empty;
+  TCanvas nothing(empty);
+  nothing.FillRect(0, 0, 10, 10);
+  nothing.Draw(0, 0, Coded(3, 3));
+}
+
+TEST(Canvas, RoundRectPenStraddlesTheOutlineWithoutBlending) {
+  // (p, p, W - p + 1, H - p + 1) with p = pen div 2 puts the pen's outer edge
+  // on the picture's border, for odd and even pens alike.
+  for (int pen : {3, 4, 5, 7}) {
+    SCOPED_TRACE(pen);
+    const int W = 60, H = 44, p = pen / 2;
+    Picture pic = Filled(W + 4, H + 4, kGrey);
+    {
+      TCanvas canvas(pic);
+      canvas.SetBrushColor(kBlue);
+      canvas.SetPenColor(kRed);
+      canvas.SetPenWidth(pen);
+      canvas.RoundRect(p, p, W - p + 1, H - p + 1, H / 5, H / 5);
+    }
+    // The outline's far side runs through W - p: an odd pen, centred on it,
+    // reaches column W, an even one stops at W - 1.
+    const int insideW = W - 2 * pen + pen % 2, insideH = H - 2 * pen + pen % 2;
+    EXPECT_EQ(RunOf(pic, W / 2, 0, 0, 1, kRed), pen);
+    EXPECT_EQ(RunOf(pic, W / 2, pen, 0, 1, kBlue), insideH);
+    EXPECT_EQ(RunOf(pic, W / 2, pen + insideH, 0, 1, kRed), pen);
+    EXPECT_EQ(RunOf(pic, 0, H / 2, 1, 0, kRed), pen);
+    EXPECT_EQ(RunOf(pic, pen, H / 2, 1, 0, kBlue), insideW);
+    EXPECT_EQ(RunOf(pic, pen + insideW, H / 2, 1, 0, kRed), pen);
+    EXPECT_EQ(pic.Pixel(0, 0), kGrey);  // outside the rounded corners
+    EXPECT_EQ(pic.Pixel(W - 1 + pen % 2, 0), kGrey);
+    EXPECT_EQ(pic.Pixel(0, H - 1 + pen % 2), kGrey);
+    EXPECT_EQ(pic.Pixel(W - 1 + pen % 2, H - 1 + pen % 2), kGrey);
+    std::set<uint32_t> colours;
+    for (int y = 0; y < pic.Height(); ++y)
+      for (int x = 0; x < pic.Width(); ++x) {
+        const Rgb c = pic.Pixel(x, y);
+        colours.insert(c.r << 16 | c.g << 8 | c.b);
+      }
+    EXPECT_EQ(colours.size(), 3u);
+  }
+
+  Picture pic = Filled(30, 30, kGrey);
+  {
+    TCanvas canvas(pic);
+    canvas.SetBrushClear(true);
+    canvas.SetPenColor(kRed);
+    canvas.SetPenWidth(3);
+    canvas.RoundRect(1, 1, 30, 30, 6, 6);
+  }
+  EXPECT_EQ(pic.Pixel(15, 1), kRed);
+  EXPECT_EQ(pic.Pixel(15, 15), kGrey);  // a clear brush leaves the inside
+}
+
+TEST(Canvas, DrawClipsLeavesOutTheKeyAndHandlesOverlap) {
+  Picture overlay = Coded(5, 4);
+  overlay.SetPixel(1, 1, {255, 0, 255});
+  Picture pic = Filled(6, 6, kGrey);
+  {
+    TCanvas canvas(pic);
+    canvas.Draw(-1, 3, overlay, {255, 0, 255});
+  }
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const bool covered = y >= 3 && x < 4 && !(x == 0 && y == 4);
+      EXPECT_EQ(pic.Pixel(x, y), covered ? overlay.Pixel(x + 1, y - 3) : kGrey) << x << "," << y;
+    }
+
+  // Shifting a picture over itself reads every pixel before it is overwritten.
+  Picture self = Coded(8, 6);
+  {
+    TCanvas canvas(self);
+    canvas.Draw(-3, 0, self);
+    canvas.Draw(0, 2, self);
+  }
+  EXPECT_EQ(self.Pixel(0, 2), (Rgb{3, 0, 7}));
+  EXPECT_EQ(self.Pixel(4, 5), (Rgb{7, 3, 7}));
+
+  // Palette pictures are drawn by colour.
+  Picture mono;
+  mono.Create(3, 1, 1);
+  mono.SetPalette({{0, 0, 0}, {255, 255, 255}});
+  mono.Bits()[0] = 0xA0;  // 1 0 1
+  Picture target = Filled(3, 1, kGrey);
+  {
+    TCanvas canvas(target);
+    canvas.Draw(0, 0, mono, {0, 0, 0});
+  }
+  EXPECT_EQ(target.Pixel(0, 0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(target.Pixel(1, 0), kGrey);
+  EXPECT_EQ(target.Pixel(2, 0), (Rgb{255, 255, 255}));
+}
+
+TEST(Canvas, StretchDrawTakesTheNearestPixel) {
+  const Picture source = Coded(2, 2);
+  Picture pic = Filled(6, 6, kGrey);
+  {
+    TCanvas canvas(pic);
+    canvas.StretchDraw(1, 1, 5, 5, source);
+  }
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const bool inside = x >= 1 && x < 5 && y >= 1 && y < 5;
+      EXPECT_EQ(pic.Pixel(x, y), inside ? source.Pixel((x - 1) / 2, (y - 1) / 2) : kGrey);
+    }
+}
+
+TEST(Canvas, TextIsMeasuredAndDrawnInsideItsBox) {
+  const std::string family = TCanvas::DefaultFontFamily();
+  EXPECT_TRUE(QFontDatabase::writingSystems(QString::fromStdString(family))
+                  .contains(QFontDatabase::Japanese))
+      << family;
+
+  Picture pic = Filled(200, 40, kGrey);
+  TCanvas canvas(pic);
+  canvas.SetFontPixelSize(16);
+  canvas.SetFontBold(true);
+  const std::string text = "文字あり Ag";
+  const int tw = canvas.TextWidth(text);
+  const int th = canvas.TextHeight(text);
+  EXPECT_GT(tw, canvas.TextWidth("文字"));
+  EXPECT_GE(th, 16);
+  EXPECT_LE(th, 24);
+  canvas.SetFontPixelSize(11);
+  EXPECT_LT(canvas.TextWidth(text), tw);
+  canvas.SetFontPixelSize(16);
+
+  canvas.SetFontColor({255, 255, 255});
+  canvas.TextOut(10, 5, "");
+  canvas.TextOut(10, 5, text);
+  int changed = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x) {
+      if (pic.Pixel(x, y) == kGrey) continue;
+      ++changed;
+      EXPECT_TRUE(x >= 10 && x < 10 + tw + 1 && y >= 5 && y < 5 + th) << x << "," << y;
+    }
+  EXPECT_GT(changed, 50);
+}
