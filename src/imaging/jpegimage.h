@@ -1,0 +1,97 @@
+// TJPEGImage: one JPEG file held in memory, with its decoded picture and the
+// settings used to decode and encode it. The coding is libjpeg's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/picture.h"
+
+// The compressed bytes of one JPEG file and the size and colour space its
+// header gives. Shared between TJPEGImage objects assigned from one another.
+struct TJPEGData {
+  std::vector<uint8_t> Data;
+  int Width = 0;
+  int Height = 0;
+  bool Grayscale = false;
+};
+
+// How a TJPEGImage decodes and encodes.
+struct TJPEGSettings {
+  int Quality = 90;                // encoding quality, 1 to 100
+  bool Grayscale = false;          // decode to grey; write a grayscale file
+  bool FastDecode = false;         // fast integer transform, ordered dither
+  bool EightBitOutput = false;     // decode into an 8-bit picture of at most 236 colours
+  bool ProgressiveDecode = false;  // show a multi-scan file scan by scan
+  bool ProgressiveEncode = false;  // write progressive; set by loading from the file
+  int ScaleShift = 0;              // decode at 1 / 2^ScaleShift (0 to 3)
+  bool BlockSmoothing = true;      // the codec's smoothing of early progressive scans
+};
+
+// The process-wide defaults every new TJPEGImage copies. The application sets
+// EightBitOutput from the screen's depth once at start-up.
+TJPEGSettings& JPEGDefaults();
+
+class TJPEGImage : public TJPEGSettings {
+ public:
+  // Called while decoding or encoding with the work done so far (0 to 100).
+  // It may throw EAbort to stop: a decode keeps the rows it has (the rest are
+  // black), an encode leaves no compressed data; neither fails. The handler
+  // must not change the object it is told about.
+  using TProgressEvent = std::function<void(TJPEGImage& sender, int percentDone)>;
+
+  TJPEGImage();
+  TJPEGImage(const TJPEGImage&) = delete;
+  TJPEGImage& operator=(const TJPEGImage&) = delete;
+
+  // Holds the file's bytes and takes size, grayscale flag and whether it has
+  // several scans from its header; drops the decoded picture. An empty file
+  // is held as it is and fails at Decode.
+  void LoadFromFile(const std::string& path);
+  void LoadFromMemory(const uint8_t* data, size_t size);
+
+  // Makes the decoded picture unless there is one: 24 bits (blue, green,
+  // red), or 8 bits with a palette for grey or EightBitOutput.
+  void Decode();
+  // The decoded picture, decoding first when there is none.
+  const Picture& Bitmap();
+  bool HasBitmap() const { return FHasBitmap; }
+
+  // Drops the compressed data; the decoded picture becomes a copy of the
+  // picture (pixels shared until either side writes).
+  void Assign(const Picture& picture);
+  // Shares the other's compressed data and copies its decoded picture.
+  void Assign(const TJPEGImage& other);
+
+  // Encodes when there is no compressed data and writes the bytes in one
+  // block. A file that cannot be written completely is removed.
+  void SaveToFile(const std::string& path);
+  // Encodes when there is no compressed data and returns the bytes, for a
+  // caller that writes them itself (atomically). Empty for an empty picture.
+  // Valid until this object is loaded, assigned or destroyed.
+  const std::vector<uint8_t>& SaveToMemory();
+
+  // The decoded picture's size when there is one, else the header's.
+  int Width() const;
+  int Height() const;
+  // A JPEG picture's size cannot be changed: both always throw.
+  [[noreturn]] void SetWidth(int width);
+  [[noreturn]] void SetHeight(int height);
+
+  const std::shared_ptr<TJPEGData>& Data() const { return FData; }
+
+  TProgressEvent OnProgress;
+
+ private:
+  void SetData(std::shared_ptr<TJPEGData> data);
+  void DecodeInto(const TJPEGData& data);
+  void Compress();
+
+  std::shared_ptr<TJPEGData> FData;
+  Picture FBitmap;
+  bool FHasBitmap = false;
+};

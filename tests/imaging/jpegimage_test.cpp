@@ -1,0 +1,438 @@
+#include "imaging/jpegimage.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "platform/errors.h"
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/jpegimage-test-XXXXXX";
+    path_ = mkdtemp(name);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+// Every generated file also becomes a fuzzing seed when asked for.
+Bytes Seed(const std::string& name, Bytes bytes) {
+  if (const char* folder = std::getenv("PUNCHLET_WRITE_SEEDS"))
+    WriteFile((fs::path(folder) / name).string(), bytes);
+  return bytes;
+}
+
+// Smooth colours that identify their position: red across, green down.
+Picture Coded(int w, int h) {
+  Picture p;
+  p.Create(w, h, 24);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      p.SetPixel(x, y, {uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)), 96});
+  return p;
+}
+
+// The largest difference of any sample, or the mean one.
+double Difference(const Picture& a, const Picture& b, bool mean = false) {
+  int worst = 0;
+  double sum = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x) {
+      const Rgb p = a.Pixel(x, y), q = b.Pixel(x, y);
+      for (int d : {std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)}) {
+        worst = std::max(worst, d);
+        sum += d;
+      }
+    }
+  return mean ? sum / (3.0 * a.Width() * a.Height()) : worst;
+}
+
+// A file written by libjpeg directly, from samples in the given colour space.
+Bytes WriteRaw(int w, int h, int components, J_COLOR_SPACE in, J_COLOR_SPACE file, bool adobe,
+               const Bytes& samples, bool progressive = false) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = JDIMENSION(w);
+  c.image_height = JDIMENSION(h);
+  c.input_components = components;
+  c.in_color_space = in;
+  jpeg_set_defaults(&c);
+  jpeg_set_colorspace(&c, file);
+  c.write_Adobe_marker = adobe;
+  jpeg_set_quality(&c, 100, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * w * components);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes bytes(out, out + size);
+  free(out);
+  jpeg_destroy_compress(&c);
+  return bytes;
+}
+
+// Reads a file's header with libjpeg and hands it to the check.
+void InspectHeader(const Bytes& bytes, const std::function<void(jpeg_decompress_struct&)>& check) {
+  jpeg_decompress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&c);
+  jpeg_mem_src(&c, bytes.data(), bytes.size());
+  jpeg_read_header(&c, TRUE);
+  check(c);
+  jpeg_destroy_decompress(&c);
+}
+
+Bytes Encode(const Picture& picture, bool progressive = false) {
+  TJPEGImage jpeg;
+  jpeg.Assign(picture);
+  jpeg.Quality = 100;
+  jpeg.ProgressiveEncode = progressive;
+  return jpeg.SaveToMemory();
+}
+
+Picture DecodeBytes(const Bytes& bytes, const std::function<void(TJPEGImage&)>& set = {}) {
+  TJPEGImage jpeg;
+  if (set) set(jpeg);
+  jpeg.LoadFromMemory(bytes.data(), bytes.size());
+  Picture p;
+  p.Assign(jpeg);
+  return p;
+}
+
+template <class E>
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}
+
+}  // namespace
+
+TEST(JPEGImage, WritesBaselineJfif420WithUnitTablesAndReadsItBack) {
+  TempDir dir;
+  const Picture original = Coded(67, 45);
+  TJPEGImage jpeg;
+  jpeg.Assign(original);
+  jpeg.Quality = 100;
+  jpeg.SaveToFile(dir / "out.jpg");
+  const Bytes bytes = Seed("coded-67x45.jpg", ReadFile(dir / "out.jpg"));
+  EXPECT_EQ(bytes, jpeg.SaveToMemory());
+  EXPECT_EQ(jpeg.Data()->Width, 67);
+  InspectHeader(bytes, [](jpeg_decompress_struct& c) {
+    EXPECT_TRUE(c.saw_JFIF_marker);
+    EXPECT_EQ(c.density_unit, 0);
+    EXPECT_EQ(c.X_density, 1);
+    EXPECT_EQ(c.Y_density, 1);
+    EXPECT_FALSE(c.progressive_mode);
+    EXPECT_FALSE(c.arith_code);
+    EXPECT_EQ(c.restart_interval, 0u);
+    EXPECT_EQ(c.jpeg_color_space, JCS_YCbCr);
+    ASSERT_EQ(c.num_components, 3);
+    const int samples[3][2] = {{2, 2}, {1, 1}, {1, 1}};
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(c.comp_info[i].h_samp_factor, samples[i][0]);
+      EXPECT_EQ(c.comp_info[i].v_samp_factor, samples[i][1]);
+    }
+    for (JQUANT_TBL* table : c.quant_tbl_ptrs) {
+      if (table == nullptr) continue;
+      for (UINT16 q : table->quantval) EXPECT_EQ(q, 1);
+    }
+    // The standard luminance tables, not optimised ones.
+    const UINT8 dcBits[17] = {0, 0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+    const UINT8 acBits[17] = {0, 0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+    EXPECT_EQ(0, std::memcmp(c.dc_huff_tbl_ptrs[0]->bits, dcBits, 17));
+    EXPECT_EQ(0, std::memcmp(c.ac_huff_tbl_ptrs[0]->bits, acBits, 17));
+  });
+  const uint8_t sof0[2] = {0xFF, 0xC0};
+  EXPECT_NE(std::search(bytes.begin(), bytes.end(), sof0, sof0 + 2), bytes.end());
+
+  TJPEGImage back;
+  back.LoadFromFile(dir / "out.jpg");
+  EXPECT_EQ(back.Width(), 67);  // from the header, not decoded yet
+  EXPECT_EQ(back.Height(), 45);
+  EXPECT_FALSE(back.HasBitmap());
+  EXPECT_FALSE(back.ProgressiveEncode);
+  Picture decoded;
+  decoded.Assign(back);
+  EXPECT_EQ(decoded.BitCount(), 24);
+  EXPECT_EQ(std::as_const(decoded).Bits(), back.Bitmap().Bits());  // handed over without a copy
+  EXPECT_LE(Difference(decoded, original), 10);
+
+  const Bytes progressive = Seed("coded-progressive.jpg", Encode(original, true));
+  InspectHeader(progressive, [](jpeg_decompress_struct& c) { EXPECT_TRUE(c.progressive_mode); });
+  TJPEGImage multi;
+  multi.LoadFromMemory(progressive.data(), progressive.size());
+  EXPECT_TRUE(multi.ProgressiveEncode);
+  EXPECT_LE(Difference(multi.Bitmap(), original), 10);
+}
+
+TEST(JPEGImage, GreyFilesAndEightBitOutputGiveAtMost236Colours) {
+  Bytes grey(50 * 30);
+  for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t((i % 50) * 5);
+  const Bytes greyFile =
+      Seed("grey-50x30.jpg", WriteRaw(50, 30, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, grey));
+  const Bytes colourFile = Encode(Coded(64, 40));
+  auto checkPalette = [](const Picture& p, bool allGrey) {
+    EXPECT_EQ(p.BitCount(), 8);
+    EXPECT_GT(p.Palette().size(), 1u);
+    EXPECT_LE(p.Palette().size(), 236u);
+    bool greys = true;
+    for (Rgb c : p.Palette()) greys = greys && c.r == c.g && c.g == c.b;
+    EXPECT_EQ(greys, allGrey);
+  };
+
+  TJPEGImage loaded;
+  loaded.LoadFromMemory(greyFile.data(), greyFile.size());
+  EXPECT_TRUE(loaded.Data()->Grayscale);
+  const Picture greyPicture = loaded.Bitmap();
+  checkPalette(greyPicture, true);
+  for (int x = 0; x < 50; ++x) EXPECT_NEAR(greyPicture.Pixel(x, 10).r, x * 5, 6) << x;
+
+  const Picture coded = Coded(64, 40);
+  for (bool fast : {false, true}) {
+    const Picture eight = DecodeBytes(colourFile, [fast](TJPEGImage& j) {
+      j.EightBitOutput = true;
+      j.FastDecode = fast;
+    });
+    checkPalette(eight, false);
+    EXPECT_LE(Difference(eight, coded, true), fast ? 20 : 6) << fast;  // a colour cube when fast
+  }
+  checkPalette(DecodeBytes(colourFile, [](TJPEGImage& j) { j.Grayscale = true; }), true);
+
+  // New objects take the process-wide defaults.
+  JPEGDefaults().EightBitOutput = true;
+  const Picture byDefault = DecodeBytes(colourFile);
+  JPEGDefaults().EightBitOutput = false;
+  EXPECT_EQ(byDefault.BitCount(), 8);
+  EXPECT_EQ(DecodeBytes(colourFile).BitCount(), 24);
+}
+
+TEST(JPEGImage, FourComponentFilesBecomeRgb) {
+  // Three bands of ink: cyan, magenta + yellow, half black.
+  const uint8_t inks[3][4] = {{255, 0, 0, 0}, {0, 255, 255, 0}, {0, 0, 0, 128}};
+  const Rgb expected[3] = {{0, 255, 255}, {255, 0, 0}, {127, 127, 127}};
+  for (bool adobe : {false, true}) {
+    for (J_COLOR_SPACE space : {JCS_CMYK, JCS_YCCK}) {
+      if (space == JCS_YCCK && !adobe) continue;  // YCCK needs the Adobe marker
+      Bytes samples(24 * 24 * 4);
+      for (size_t i = 0; i < samples.size(); ++i) {
+        const uint8_t ink = inks[(i / 4) / (24 * 8)][i % 4];
+        samples[i] = adobe ? uint8_t(255 - ink) : ink;  // Adobe files store no ink as 255
+      }
+      const std::string name =
+          std::string(adobe ? "adobe-" : "plain-") + (space == JCS_CMYK ? "cmyk" : "ycck") + ".jpg";
+      const Bytes file = Seed(name, WriteRaw(24, 24, 4, JCS_CMYK, space, adobe, samples));
+      const Picture p = DecodeBytes(file, [](TJPEGImage& j) { j.EightBitOutput = true; });
+      ASSERT_EQ(p.BitCount(), 24) << name;
+      ASSERT_EQ(p.Width(), 24);
+      for (int band = 0; band < 3; ++band) {
+        const Rgb c = p.Pixel(12, band * 8 + 4);
+        EXPECT_NEAR(c.r, expected[band].r, 4) << name << " band " << band;
+        EXPECT_NEAR(c.g, expected[band].g, 4) << name << " band " << band;
+        EXPECT_NEAR(c.b, expected[band].b, 4) << name << " band " << band;
+      }
+    }
+  }
+}
+
+TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
+  TempDir dir;
+  WriteFile(dir / "empty.jpg", {});
+  TJPEGImage empty;
+  empty.LoadFromFile(dir / "empty.jpg");
+  EXPECT_EQ(empty.Width(), 0);
+  EXPECT_EQ(MessageOf<EJPEG>([&] { empty.Decode(); }), Format(SJPEGError, JERR_INPUT_EMPTY));
+  EXPECT_TRUE(empty.HasBitmap());
+  EXPECT_TRUE(empty.Bitmap().Empty());
+
+  WriteFile(dir / "bitmap.jpg", {'B', 'M', 0x36, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0});
+  TJPEGImage jpeg;
+  EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.LoadFromFile(dir / "bitmap.jpg"); }),
+            Format(SJPEGError, JERR_NO_SOI));
+  EXPECT_EQ(MessageOf<EFOpenError>([&] { jpeg.LoadFromFile(dir / "none.jpg"); }),
+            Format(SFOpenError, (dir / "none.jpg").c_str()));
+
+  // Cut in the middle of its data: the codec completes the picture itself.
+  const Picture original = Coded(64, 48);
+  Bytes file = Encode(original);
+  const uint8_t sos[2] = {0xFF, 0xDA};
+  const size_t data = size_t(std::search(file.begin(), file.end(), sos, sos + 2) - file.begin());
+  file.resize(data + (file.size() - data) / 2);
+  const Picture cut = DecodeBytes(Seed("cut.jpg", file));
+  EXPECT_EQ(cut.Width(), 64);
+  EXPECT_EQ(cut.Height(), 48);
+  for (int x = 0; x < 64; ++x) EXPECT_NEAR(cut.Pixel(x, 0).r, original.Pixel(x, 0).r, 10);
+
+  // A header promising far more than its data can fill.
+  Bytes huge = Encode(Coded(16, 16));
+  const uint8_t sof0[2] = {0xFF, 0xC0};
+  const size_t sof = size_t(std::search(huge.begin(), huge.end(), sof0, sof0 + 2) - huge.begin());
+  auto setSize = [&](int w, int h) {
+    huge[sof + 5] = uint8_t(h >> 8), huge[sof + 6] = uint8_t(h);
+    huge[sof + 7] = uint8_t(w >> 8), huge[sof + 8] = uint8_t(w);
+  };
+  setSize(15000, 15000);
+  jpeg.LoadFromMemory(huge.data(), huge.size());
+  EXPECT_EQ(jpeg.Width(), 15000);
+  EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.Decode(); }), Format(SJPEGDataTooShort, 15000, 15000));
+  setSize(65000, 65000);
+  EXPECT_EQ(MessageOf<EJPEG>([&] { DecodeBytes(Seed("huge-header.jpg", huge)); }),
+            Format(SPictureTooLarge, 65000, 65000));
+
+  // A progressive file whose last scan repeats 600 times.
+  Bytes scans = WriteRaw(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64, 77), true);
+  const auto last = std::find_end(scans.begin(), scans.end(), sos, sos + 2);
+  const Bytes scan(last, scans.end() - 2);
+  scans.resize(scans.size() - 2);
+  for (int i = 0; i < 600; ++i) scans.insert(scans.end(), scan.begin(), scan.end());
+  scans.insert(scans.end(), {0xFF, 0xD9});
+  Seed("many-scans.jpg", scans);
+  for (bool buffered : {false, true})
+    EXPECT_EQ(MessageOf<EJPEG>([&] {
+                DecodeBytes(scans, [buffered](TJPEGImage& j) { j.ProgressiveDecode = buffered; });
+              }),
+              Format(SJPEGTooManyScans, 500));
+}
+
+TEST(JPEGImage, AssignSharesDataAndSizeCannotChange) {
+  const Bytes file = Encode(Coded(33, 21));
+  TJPEGImage a, b, c;
+  a.LoadFromMemory(file.data(), file.size());
+  b.Assign(a);
+  EXPECT_EQ(b.Data(), a.Data());
+  EXPECT_FALSE(b.HasBitmap());
+  a.Decode();
+  c.Assign(a);
+  EXPECT_EQ(c.Data(), a.Data());
+  EXPECT_EQ(c.Bitmap().Bits(), a.Bitmap().Bits());
+
+  b.Assign(Coded(10, 5));
+  EXPECT_NE(b.Data(), a.Data());
+  EXPECT_TRUE(b.Data()->Data.empty());
+  EXPECT_EQ(b.Width(), 10);
+  EXPECT_FALSE(b.SaveToMemory().empty());
+  EXPECT_EQ(a.Data()->Data, file);  // the other's bytes are untouched
+
+  TJPEGImage half;
+  half.ScaleShift = 1;
+  half.LoadFromMemory(file.data(), file.size());
+  EXPECT_EQ(half.Width(), 33);
+  half.Decode();
+  EXPECT_EQ(half.Width(), 17);
+  EXPECT_EQ(half.Height(), 11);
+
+  EXPECT_EQ(MessageOf<EInvalidGraphicOperation>([&] { a.SetWidth(5); }), SChangeJPGSize);
+  EXPECT_EQ(MessageOf<EInvalidGraphicOperation>([&] { a.SetHeight(5); }), SChangeJPGSize);
+  EXPECT_EQ(a.Width(), 33);
+}
+
+TEST(JPEGImage, WritingEmptyOtherDepthsAndUncreatableFiles) {
+  TempDir dir;
+  TJPEGImage jpeg;
+  jpeg.Assign(Picture());
+  jpeg.SaveToFile(dir / "empty.jpg");
+  EXPECT_TRUE(fs::exists(dir / "empty.jpg"));
+  EXPECT_EQ(fs::file_size(dir / "empty.jpg"), 0u);
+
+  const std::string missing = dir / "no-such-folder/out.jpg";
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { jpeg.SaveToFile(missing); }),
+            Format(SFCreateError, missing.c_str()));
+  EXPECT_EQ(MessageOf<EFCreateError>([&] { jpeg.SaveToFile("no-such-folder/out.jpg"); }),
+            Format(SFCreateError, (fs::current_path() / "no-such-folder/out.jpg").c_str()));
+
+  Picture paletted;
+  paletted.Create(16, 16, 8);
+  paletted.SetPalette({{0, 0, 0}, {255, 0, 0}});
+  for (int y = 8; y < 16; ++y) std::memset(paletted.ScanLine(y), 1, 16);
+  TJPEGImage grey;
+  grey.Assign(paletted);
+  grey.Grayscale = true;
+  const Bytes file = grey.SaveToMemory();
+  EXPECT_EQ(grey.Bitmap().BitCount(), 8);  // encoding does not change the picture
+  EXPECT_TRUE(grey.Data()->Grayscale);
+  InspectHeader(file, [](jpeg_decompress_struct& c) { EXPECT_EQ(c.num_components, 1); });
+  const Picture back = DecodeBytes(file);
+  EXPECT_NEAR(back.Pixel(8, 0).r, 0, 3);
+  EXPECT_NEAR(back.Pixel(8, 15).r, 76, 3);  // the luma of pure red
+}
+
+TEST(JPEGImage, ProgressHandlerCanStopDecodingAndEncoding) {
+  const Bytes file = Encode(Coded(40, 200));
+  TJPEGImage jpeg;
+  jpeg.OnProgress = [](TJPEGImage&, int percent) {
+    if (percent >= 50) throw EAbort("");
+  };
+  jpeg.LoadFromMemory(file.data(), file.size());
+  ASSERT_NO_THROW(jpeg.Decode());
+  const Picture& stopped = jpeg.Bitmap();
+  ASSERT_EQ(stopped.Height(), 200);
+  EXPECT_GT(stopped.Pixel(39, 0).r, 200);
+  EXPECT_EQ(stopped.Pixel(39, 199), (Rgb{0, 0, 0}));  // never reached
+
+  TJPEGImage failing;
+  failing.OnProgress = [](TJPEGImage&, int) { throw std::runtime_error("stop"); };
+  failing.LoadFromMemory(file.data(), file.size());
+  EXPECT_THROW(failing.Decode(), std::runtime_error);
+  EXPECT_TRUE(failing.Bitmap().Empty());
+
+  failing.Assign(Coded(40, 200));
+  failing.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
+  EXPECT_TRUE(failing.SaveToMemory().empty());
+
+  // Shown scan by scan, the last pass is the whole picture.
+  int calls = 0;
+  TJPEGImage watched;
+  watched.ProgressiveDecode = true;
+  watched.OnProgress = [&calls](TJPEGImage&, int) { ++calls; };
+  const Bytes progressive = Encode(Coded(40, 200), true);
+  watched.LoadFromMemory(progressive.data(), progressive.size());
+  EXPECT_LE(Difference(watched.Bitmap(), Coded(40, 200)), 10);
+  EXPECT_GT(calls, 10);
+}
