@@ -1,5 +1,6 @@
 #include "app/outputnaming.h"
 
+#include "imaging/jpegimage.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/safefile.h"
@@ -26,4 +27,16 @@ std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t
     if (writer.Publish(candidate)) return candidate;
   }
   throw ESaveError(Format(SAllNamesTaken, source.c_str()));
+}
+
+std::string SavePunched(const std::string& sourcePath, const Picture& picture) {
+  TJPEGImage jpeg;
+  jpeg.Assign(picture);
+  jpeg.Quality = 100;
+  // Baseline colour whatever the process-wide defaults say.
+  jpeg.Grayscale = false;
+  jpeg.ProgressiveEncode = false;
+  const std::vector<uint8_t>& bytes = jpeg.SaveToMemory();
+  if (bytes.empty()) throw EInvalidGraphic(SInvalidBitmap);
+  return SaveUnderFreeName(sourcePath, bytes);
 }

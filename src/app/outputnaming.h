@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+class Picture;
+
 inline constexpr int MaxOutputCandidates = 255;
 
 // Output name number n (1 … MaxOutputCandidates) for a source: the source's
@@ -27,3 +29,8 @@ bool CandidateTaken(const std::string& path);
 // nothing is left behind in either case. `taken` is the existence test.
 std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
                               bool (*taken)(const std::string&) = CandidateTaken);
+
+// Encodes the picture as a baseline JPEG at quality 100 in memory and saves it
+// with SaveUnderFreeName; returns the path written. An empty picture raises
+// EInvalidGraphic rather than writing an empty file.
+std::string SavePunched(const std::string& sourcePath, const Picture& picture);
