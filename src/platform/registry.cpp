@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
@@ -20,11 +21,20 @@
 namespace {
 
 // A key file is a few hundred bytes; anything near this is not ours, and is
-// refused rather than read into memory.
-constexpr size_t kMaxFileSize = 16u << 20;
+// refused rather than read into memory and parsed. Writes stay below it too,
+// or the key would become unreadable.
+constexpr size_t kMaxFileSize = 1u << 20;
 
 constexpr std::string_view kSignature = "REGEDIT4";
 constexpr std::string_view kSignature5 = "Windows Registry Editor Version 5.00";
+
+// Names compare like SameText: ASCII letters fold.
+std::string Folded(std::string name) {
+  for (char& c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
 
 // One logical line of a key file. Lines are written back as they were read
 // unless their value changes, so comments and other sections survive a write.
@@ -184,6 +194,7 @@ bool Parse(const std::string& content, const std::string& section, std::vector<L
 
   bool signed_ = false;
   bool inOwn = false;
+  std::unordered_map<std::string, size_t> seen;  // folded name -> index in lines
   for (size_t i = 0; i < physical.size(); ++i) {
     Line line;
     line.raw = physical[i];
@@ -211,15 +222,12 @@ bool Parse(const std::string& content, const std::string& section, std::vector<L
       if (!ParseValueLine(text, line)) return false;
       line.kind = Line::OwnValue;
       // A name given twice: the later one wins, in the earlier one's place.
-      bool merged = false;
-      for (Line& earlier : lines) {
-        if (earlier.kind == Line::OwnValue && SameText(earlier.name, line.name)) {
-          earlier = std::move(line);
-          merged = true;
-          break;
-        }
+      // Looked up by key, so a hostile file of many names stays linear.
+      const auto [found, added] = seen.try_emplace(Folded(line.name), lines.size());
+      if (!added) {
+        lines[found->second] = std::move(line);
+        continue;
       }
-      if (merged) continue;
     }
     lines.push_back(std::move(line));
   }
@@ -302,7 +310,8 @@ class FileDescriptor {
 
 // The whole file. Returns 0 or an errno value.
 int ReadWhole(const std::string& path, std::string& content) {
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so a pipe in the key file's place cannot hang the open.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.Get() < 0) return errno;
   struct stat info;
   if (::fstat(file.Get(), &info) != 0) return errno;
@@ -549,7 +558,8 @@ void TRegistry::WriteValue(const std::string& name, TRegDataType type, uint32_t 
       value.number = number;
       value.text = text;
       SetValue(lines, SectionName(), std::move(value));
-      done = ReplaceFile(FFileName, Serialize(lines));
+      const std::string content = Serialize(lines);
+      done = content.size() <= kMaxFileSize && ReplaceFile(FFileName, content);
     }
   }
   if (!done) throw ERegistryException(Format(SRegSetDataFailed, name.c_str()));

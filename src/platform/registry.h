@@ -57,6 +57,7 @@ class TRegistry {
 
   // Writes replace a value of the same name where it stands, or append a new
   // one; a failure raises ERegistryException "'name' の設定に失敗しました".
+  // A write that would grow the file past what a read accepts (1 MiB) fails.
   // Strings end at their first NUL, as registry strings do.
   void WriteInteger(const std::string& name, int32_t value);
   void WriteString(const std::string& name, const std::string& value);
