@@ -1,0 +1,19 @@
+// Loading and saving the punch settings in the per-user registry key.
+#pragma once
+
+#include "app/punchsettings.h"
+
+inline constexpr const char* SettingsKey = "\\Software\\Tessaly\\Punchlet";
+// The imprint text's value; the 22 button values are PunchSettings::StoreOrder().
+inline constexpr const char* ImprintTextValue = "B5_03";
+
+// Reads the stored settings into the record, once per run, while all-up is
+// still allowed (so a stored 0 can release a button). Any failure is silent:
+// every group gets its default and the text stays as it was. All-up is
+// switched off at the end, whatever happened.
+void LoadPunchSettings(PunchSettings& settings);
+
+// Writes the 22 pressed states (1 or 0) and then the text, in the load's
+// order. A value that cannot be written raises ERegistryException naming it;
+// the values before it stay written.
+void SavePunchSettings(const PunchSettings& settings);
