@@ -7,8 +7,6 @@
 #include <sys/types.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <set>
@@ -83,9 +81,8 @@ bool StatEntry(int dirFd, const char* path, RawStat& out) {
     out.btime = out.hasBirth ? sx.stx_btime.tv_sec : 0;
     return true;
   }
-  if (errno != ENOSYS) return false;
 #endif
-  // No statx: the birth time is unknown.
+  // statx may be missing or filtered out (containers); the birth time is then unknown.
   struct stat st {};
   if (fstatat(dirFd, path, &st, 0) != 0) return false;
   out.mode = st.st_mode;
