@@ -377,7 +377,9 @@ void Picture::LoadFromMemory(const uint8_t* data, size_t size) {
 }
 
 void Picture::LoadFromFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe cannot hang the open; only regular
+  // files are read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw EFOpenError(Format(SFOpenError, path.c_str()));
   FileHandle handle(fd);
   struct stat info;

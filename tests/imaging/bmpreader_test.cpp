@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -355,8 +356,11 @@ TEST(BmpReader, Files) {
   p.LoadFromFile(path);
   EXPECT_EQ(p.Pixel(1, 1), (Rgb{12, 11, 10}));
 
+  // A missing file, a folder and a named pipe (which must not hang the open).
   const std::string missing = (dir / "missing.bmp").string();
-  for (const std::string& bad : {missing, dir.string()}) {
+  const std::string pipe = (dir / "pipe.bmp").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& bad : {missing, dir.string(), pipe}) {
     try {
       p.LoadFromFile(bad);
       ADD_FAILURE() << bad;
