@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <utility>
 
 #include "imaging/picture.h"
 #include "platform/errors.h"

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/errors.h"
 
