@@ -148,6 +148,8 @@ void ReadExactly(ByteSource& source, uint64_t offset, uint8_t* buffer, size_t co
   if (source.ReadAt(offset, buffer, count) != count) throw EReadError(SReadError);
 }
 
+// Bit fields exist for 16 and 32 bits only; each run-length coding belongs to
+// one depth.
 bool ValidLayout(unsigned bitCount, uint32_t compression) {
   switch (compression) {
     case BI_RGB:
@@ -329,6 +331,7 @@ Picture ReadBmp(ByteSource& source) {
 
   // Size: positive after the sign of the height is taken as the row order, at
   // most Picture::MaxPixels, and at most what the file's size can account for.
+  // Run-length pictures are always stored bottom-up.
   const bool topDown = header.height < 0;
   const int64_t width = header.width;
   const int64_t height = topDown ? -header.height : header.height;
