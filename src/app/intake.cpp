@@ -15,7 +15,11 @@ TJobIntake::TJobIntake() {
 }
 
 void TJobIntake::SearchFile1Find(TSearchFile* /*Sender*/, const std::string& Name,
-                                 const TSearchFileData& /*Data*/, bool& /*Continue*/) {
+                                 const TSearchFileData& Data, bool& /*Continue*/) {
+  // A subfolder named like a picture ("2023.jpg/") matches the mask too; as a
+  // job it could only fail and stop the whole run, and its pictures are found
+  // by the walk anyway.
+  if (Data.IsDirectory) return;
   FJobs.push_back(Name);
 }
 

@@ -60,8 +60,9 @@ TEST_F(IntakeTree, PictureFilesAreTakenAsWritten) {
 
 TEST_F(IntakeTree, FoldersGiveAllBmpThenAllJpgThenAllJpegAsFullPaths) {
   Make({"P/sub/", "P/y.jpg", "P/x.bmp", "P/sub/z.bmp", "P/sub/w.JPEG", "P/notes.txt", "pic.jpg/",
-        "pic.jpg/inner.bmp"});
+        "pic.jpg/inner.bmp", "P/album.jpg/"});
   const std::string p = R + "/P";
+  // The subfolder album.jpg is walked but is no job.
   const Paths tree{p + "/x.bmp", p + "/sub/z.bmp", p + "/y.jpg", p + "/sub/w.JPEG"};
   EXPECT_EQ(BuildJobList({p}), tree);
   EXPECT_EQ(RelativeJobs({"P/"}), tree);
