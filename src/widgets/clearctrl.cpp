@@ -38,8 +38,11 @@ void TClearButton::paintEvent(QPaintEvent*) {
     const int offset = isDown() ? 1 : 0;
     painter.drawImage((width() - picture.width()) / 2 + offset, offset, picture);
   }
+  // White caption over a silver drop shadow, as on the floating button style.
   painter.setFont(font());
-  painter.setPen(palette().color(QPalette::ButtonText));
   const QRect captionRect(0, FCaptionTop, width(), height() - FCaptionTop);
+  painter.setPen(QColor(192, 192, 192));
+  painter.drawText(captionRect.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, text());
+  painter.setPen(Qt::white);
   painter.drawText(captionRect, Qt::AlignHCenter | Qt::AlignTop, text());
 }
