@@ -1,0 +1,184 @@
+#include "app/composition.h"
+
+#include <array>
+#include <cstring>
+
+#include "imaging/bitmaputils.h"
+#include "imaging/canvas.h"
+#include "imaging/jpegimage.h"
+#include "platform/paths.h"
+
+namespace {
+
+// Target sizes by size class (L, M, S) and orientation (landscape, portrait,
+// equal).
+constexpr std::array<std::array<TPictureSize, 3>, 3> kTargetSizes{{
+    {{{270, 210}, {210, 270}, {270, 270}}},
+    {{{210, 158}, {158, 210}, {210, 210}}},
+    {{{140, 105}, {105, 140}, {140, 140}}},
+}};
+
+// In the order of the frame group's buttons.
+constexpr std::array<TFrameStyle, 11> kFrameStyles{{
+    {TPunchComposer::SeeThrough, "枠なし/"},  // drawn in the key colour: no frame shows
+    {{0, 0, 255}, "青枠/"},
+    {{0, 128, 0}, "緑枠/"},
+    {{0, 255, 0}, "黄緑枠/"},
+    {{0, 255, 255}, "水枠/"},
+    {{128, 0, 128}, "紫枠/"},
+    {{255, 128, 192}, "桃枠/"},
+    {{255, 0, 0}, "赤枠/"},
+    {{128, 0, 0}, "茶枠/"},
+    {{255, 128, 0}, "橙枠/"},
+    {{255, 255, 0}, "黄枠/"},
+}};
+
+// Imprint font size in pixels and bottom margin, by size class.
+struct TImprintStyle {
+  int pixelSize;
+  int margin;
+};
+constexpr std::array<TImprintStyle, 3> kImprintStyles{{{16, 20}, {12, 12}, {11, 6}}};
+
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kShadow{128, 128, 128};
+
+// The picture area narrower pictures are centred in, and the caption strip
+// below a wide picture.
+constexpr int kAreaWidth = 320;
+constexpr int kAreaHeight = 240;
+constexpr int kImageOrigin = 2;
+constexpr int kCaptionStrip = 60;
+
+// Keeps the middle square: the content moves left (landscape) or up by half
+// the difference, then the far side is cut.
+void CropToSquare(Picture& picture, TOrientation orientation) {
+  const int w = picture.Width();
+  const int h = picture.Height();
+  {
+    TCanvas canvas(picture);
+    if (orientation == TOrientation::Landscape)
+      canvas.Draw(-(w - h) / 2, 0, picture);
+    else
+      canvas.Draw(0, -(h - w) / 2, picture);
+  }
+  if (orientation == TOrientation::Landscape)
+    picture.SetWidth(h);
+  else
+    picture.SetHeight(w);
+}
+
+void Imprint(Picture& picture, SizeClass sizeClass, const std::string& text) {
+  const TImprintStyle& style = kImprintStyles[static_cast<int>(sizeClass)];
+  TCanvas canvas(picture);
+  canvas.SetBrushClear(true);
+  canvas.SetFontBold(true);
+  canvas.SetFontPixelSize(style.pixelSize);
+  const int x = (picture.Width() - canvas.TextWidth(text)) / 2;
+  const int y = picture.Height() - canvas.TextHeight(text) - style.margin;
+  if (text.empty()) return;
+  // A grey copy one pixel to the lower right shadows the white text.
+  canvas.SetFontColor(kShadow);
+  canvas.TextOut(x + 1, y + 1, text);
+  canvas.SetFontColor(kWhite);
+  canvas.TextOut(x, y, text);
+}
+
+}  // namespace
+
+TOrientation OrientationOf(int width, int height) {
+  if (width > height) return TOrientation::Landscape;
+  if (width < height) return TOrientation::Portrait;
+  return TOrientation::Equal;
+}
+
+TPictureSize TargetSize(SizeClass sizeClass, TOrientation orientation) {
+  return kTargetSizes[static_cast<int>(sizeClass)][static_cast<int>(orientation)];
+}
+
+const TFrameStyle& FrameStyle(FrameColour frame) { return kFrameStyles[static_cast<int>(frame)]; }
+
+TCornerGeometry CornerGeometry(int width, int height) {
+  const int pen = height / 30;
+  const int p = pen / 2;
+  return {pen, p, p, width - p + 1, height - p + 1, height / 5};
+}
+
+TPlacement PlacementFor(int width, int height) {
+  if (width >= 240) return {true, width + 4, height + kCaptionStrip, 0, 0};
+  return {false, 0, 0, (kAreaWidth - width) / 2 + kImageOrigin,
+          (kAreaHeight - height) / 2 + kImageOrigin};
+}
+
+Picture ReadJobPicture(const std::string& path) {
+  Picture picture;
+  const std::string ext = ExtractFileExt(path);
+  if (IsBmpExtension(ext)) {
+    picture.LoadFromFile(path);
+  } else if (IsJpegExtension(ext)) {
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile(path);
+    jpeg.Decode();
+    picture.Assign(jpeg);
+  }
+  return picture;
+}
+
+TPunchComposer::TPunchComposer() {
+  // As stored with the window: one bit per pixel, every pixel white.
+  FOverlay.Create(OverlayWidth, OverlayHeight, 1);
+  FOverlay.SetPalette({kBlack, kWhite});
+  std::memset(FOverlay.Bits(), 0xFF,
+              static_cast<size_t>(FOverlay.Stride()) * static_cast<size_t>(OverlayHeight));
+}
+
+TComposition TPunchComposer::Compose(const Picture& source, const PunchSettings& settings,
+                                     bool singleMode) {
+  TComposition result;
+  const TOrientation orientation = OrientationOf(source.Width(), source.Height());
+  const TPictureSize target = TargetSize(settings.sizeClass(), orientation);
+  Picture& picture = result.picture;
+  picture = Stretch(source, target.width, target.height);
+  if (settings.shapeMode() == ShapeMode::Square) CropToSquare(picture, orientation);
+  const int w = picture.Width();
+  const int h = picture.Height();
+  result.label1 = std::to_string(w) + "x" + std::to_string(h);
+
+  FOverlay.ConvertTo24();
+  std::string frameWord;
+  if (settings.roundCorners()) {
+    const TFrameStyle& frame = FrameStyle(settings.frameColour());
+    const TCornerGeometry corner = CornerGeometry(w, h);
+    {
+      TCanvas overlay(FOverlay);
+      overlay.SetBrushColor(settings.backgroundColour() == BackgroundColour::Black ? kBlack
+                                                                                   : kWhite);
+      if (orientation == TOrientation::Portrait)
+        overlay.FillRect(0, 0, OverlayHeight, OverlayWidth);
+      else
+        overlay.FillRect(0, 0, OverlayWidth, OverlayHeight);
+      overlay.SetPenWidth(corner.penWidth);
+      overlay.SetPenColor(frame.pen);
+      overlay.SetBrushColor(SeeThrough);
+      overlay.RoundRect(corner.x1, corner.y1, corner.x2, corner.y2, corner.ellipse, corner.ellipse);
+    }
+    frameWord = frame.caption;
+    TCanvas(picture).Draw(0, 0, FOverlay, SeeThrough);
+  }
+
+  if (settings.textImprint()) Imprint(picture, settings.sizeClass(), settings.imprintText);
+
+  result.label2 = frameWord + (settings.textImprint() ? "文字あり" : "文字なし");
+  result.placement = PlacementFor(w, h);
+  result.beep = singleMode;
+  result.label3 = singleMode ? "でパンチしました♪" : "でパンチ中です♪";
+  return result;
+}
+
+TComposition TPunchComposer::ComposeFile(const std::string& path, const PunchSettings& settings,
+                                         bool singleMode) {
+  TComposition result = Compose(ReadJobPicture(path), settings, singleMode);
+  if (singleMode) result.sourcePath = path;
+  return result;
+}

@@ -1,0 +1,261 @@
+#include "app/composition.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "imaging/bitmaputils.h"
+#include "imaging/canvas.h"
+#include "imaging/jpegimage.h"
+#include "platform/errors.h"
+
+namespace {
+
+constexpr Rgb kKey{255, 0, 255}, kBlack{0, 0, 0}, kWhite{255, 255, 255};
+
+// Every column and row has its own value; no pixel is black, white, grey,
+// the key colour or a frame colour.
+Picture Coded(int w, int h) {
+  Picture p;
+  p.Create(w, h, 24);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      p.SetPixel(x, y, {uint8_t(30 + x * 190 / w), uint8_t(30 + y * 190 / h), 90});
+  return p;
+}
+
+struct Choice {
+  SizeClass size = SizeClass::M;
+  bool square = false;
+  bool corners = true;
+  FrameColour frame = FrameColour::None;
+  BackgroundColour background = BackgroundColour::White;
+  bool text = false;
+};
+
+// Groups: 1 size, 2 shape, 3 background, 4 frame, 5 text, 6 corners.
+PunchSettings Settings(const Choice& c) {
+  PunchSettings s;
+  s.SetPressed(1, static_cast<int>(c.size) + 1, true);
+  s.SetPressed(2, c.square ? 2 : 1, true);
+  s.SetPressed(3, c.background == BackgroundColour::Black ? 2 : 1, true);
+  s.SetPressed(4, static_cast<int>(c.frame) + 1, true);
+  s.SetPressed(5, c.text ? 2 : 1, true);
+  s.SetPressed(6, c.corners ? 2 : 1, true);
+  return s;
+}
+
+// Pixels (x, y) of a, where `where` holds, that differ from b at (x + dx, y + dy).
+template <class Where>
+int Differing(const Picture& a, const Picture& b, Where where, int dx = 0, int dy = 0) {
+  int n = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      n += where(x, y) && !(a.Pixel(x, y) == b.Pixel(x + dx, y + dy));
+  return n;
+}
+const auto kEverywhere = [](int, int) { return true; };
+
+struct Row {
+  SizeClass size;
+  int srcW, srcH;
+  bool square;
+  int w, h, pen, x1, y1, x2, y2, ellipse;
+  bool sizesClient;
+  int a, b;  // client size, or the picture control's position
+};
+
+}  // namespace
+
+TEST(Composition, SizesFramesAndPlacementFollowTheTable) {
+  const SizeClass L = SizeClass::L, M = SizeClass::M, S = SizeClass::S;
+  const Row rows[] = {
+      {L, 400, 300, false, 270, 210, 7, 3, 3, 268, 208, 42, true, 274, 270},
+      {L, 400, 300, true, 210, 210, 7, 3, 3, 208, 208, 42, false, 57, 17},
+      {L, 300, 400, false, 210, 270, 9, 4, 4, 207, 267, 54, false, 57, -13},
+      {L, 300, 300, false, 270, 270, 9, 4, 4, 267, 267, 54, true, 274, 330},
+      {L, 1000, 1000, true, 270, 270, 9, 4, 4, 267, 267, 54, true, 274, 330},
+      {M, 400, 300, false, 210, 158, 5, 2, 2, 209, 157, 31, false, 57, 43},
+      {M, 400, 300, true, 158, 158, 5, 2, 2, 157, 157, 31, false, 83, 43},
+      {M, 300, 400, true, 158, 158, 5, 2, 2, 157, 157, 31, false, 83, 43},
+      {M, 300, 400, false, 158, 210, 7, 3, 3, 156, 208, 42, false, 83, 17},
+      {M, 300, 300, true, 210, 210, 7, 3, 3, 208, 208, 42, false, 57, 17},
+      {S, 400, 300, false, 140, 105, 3, 1, 1, 140, 105, 21, false, 92, 69},
+      {S, 400, 300, true, 105, 105, 3, 1, 1, 105, 105, 21, false, 109, 69},
+      {S, 300, 400, true, 105, 105, 3, 1, 1, 105, 105, 21, false, 109, 69},
+      {S, 300, 400, false, 105, 140, 4, 2, 2, 104, 139, 28, false, 109, 52},
+      {S, 300, 300, false, 140, 140, 4, 2, 2, 139, 139, 28, false, 92, 52},
+  };
+  const Rgb blue{0, 0, 255};
+  TPunchComposer composer;
+  for (const Row& r : rows) {
+    const std::string size = std::to_string(r.w) + "x" + std::to_string(r.h);
+    SCOPED_TRACE(std::to_string(r.srcW) + "x" + std::to_string(r.srcH) + " to " + size);
+    const Picture source = Coded(r.srcW, r.srcH);
+    Choice choice{r.size, r.square, false, FrameColour::Blue, BackgroundColour::Black};
+    const Picture plain = composer.Compose(source, Settings(choice), false).picture;
+    choice.corners = true;
+    const TComposition framed = composer.Compose(source, Settings(choice), false);
+    const Picture& pic = framed.picture;
+    ASSERT_EQ(pic.Width(), r.w);
+    ASSERT_EQ(pic.Height(), r.h);
+    EXPECT_EQ(framed.label1, size);
+
+    const TCornerGeometry g = CornerGeometry(r.w, r.h);
+    EXPECT_EQ((std::array{g.penWidth, g.x1, g.y1, g.x2, g.y2, g.ellipse}),
+              (std::array{r.pen, r.x1, r.y1, r.x2, r.y2, r.ellipse}));
+    const TPlacement& at = framed.placement;
+    EXPECT_EQ(at.sizesClient, r.sizesClient);
+    const std::array placed = r.sizesClient ? std::array{at.clientWidth, at.clientHeight}
+                                            : std::array{at.imageLeft, at.imageTop};
+    EXPECT_EQ(placed, (std::array{r.a, r.b}));
+
+    // Black corners, a blue band the pen's width along the top and left, blue
+    // on the far edges, and the scaled picture untouched inside.
+    for (auto [x, y] : {std::pair{0, 0}, {r.w - 1, 0}, {0, r.h - 1}, {r.w - 1, r.h - 1}})
+      EXPECT_EQ(pic.Pixel(x, y), kBlack) << x << "," << y;
+    for (int i = 0; i < r.pen; ++i) {
+      EXPECT_EQ(pic.Pixel(r.w / 2, i), blue);
+      EXPECT_EQ(pic.Pixel(i, r.h / 2), blue);
+    }
+    EXPECT_EQ(pic.Pixel(r.w - 1, r.h / 2), blue);
+    EXPECT_EQ(pic.Pixel(r.w / 2, r.h - 1), blue);
+    const int e = r.ellipse, in = r.pen + 1;
+    EXPECT_EQ(Differing(pic, plain,
+                        [&](int x, int y) {
+                          const bool corner = (x < e || x >= r.w - e) && (y < e || y >= r.h - e);
+                          return !corner && x >= in && y >= in && x < r.w - in && y < r.h - in;
+                        }),
+              0);
+  }
+}
+
+TEST(Composition, SquareCropKeepsTheMiddle) {
+  // S landscape 140 x 105 keeps columns 17..121; S portrait keeps rows 17..121.
+  TPunchComposer composer;
+  const PunchSettings square = Settings({.size = SizeClass::S, .square = true, .corners = false});
+  const Picture wide = Coded(280, 210), tall = Coded(210, 280);
+  EXPECT_EQ(Differing(composer.Compose(wide, square, true).picture, Stretch(wide, 140, 105),
+                      kEverywhere, 17, 0),
+            0);
+  EXPECT_EQ(Differing(composer.Compose(tall, square, true).picture, Stretch(tall, 105, 140),
+                      kEverywhere, 0, 17),
+            0);
+}
+
+TEST(Composition, NoFrameLeavesNoKeyColourAndCornersOffLeaveThePicture) {
+  TPunchComposer composer;
+  const Picture source = Coded(400, 300), scaled = Stretch(source, 210, 158);
+  const Picture none =
+      composer.Compose(source, Settings({.background = BackgroundColour::Black}), false).picture;
+  EXPECT_EQ(Differing(none, scaled, [&](int x, int y) { return none.Pixel(x, y) == kKey; }), 0);
+  EXPECT_EQ(none.Pixel(0, 0), kBlack);
+  // The see-through band shows the picture.
+  EXPECT_EQ(Differing(none, scaled, [](int x, int y) { return x == 105 && y < 5; }), 0);
+
+  const Picture pink =
+      composer.Compose(source, Settings({.frame = FrameColour::Pink}), false).picture;
+  EXPECT_EQ(pink.Pixel(0, 0), kWhite);
+  EXPECT_EQ(pink.Pixel(105, 1), (Rgb{255, 128, 192}));
+
+  const Picture off = composer.Compose(source, Settings({.corners = false}), false).picture;
+  EXPECT_EQ(Differing(off, scaled, kEverywhere), 0);
+}
+
+TEST(Composition, OverlayIsRefilledForEveryJob) {
+  TPunchComposer reused, fresh;
+  EXPECT_EQ(reused.Overlay().BitCount(), 1);
+  EXPECT_EQ(reused.Overlay().Pixel(639, 479), kWhite);
+  reused.Compose(
+      Coded(300, 400),
+      Settings(
+          {.size = SizeClass::S, .frame = FrameColour::Red, .background = BackgroundColour::Black}),
+      false);
+  const PunchSettings second = Settings({.size = SizeClass::L});
+  const Picture after = reused.Compose(Coded(400, 300), second, false).picture;
+  EXPECT_EQ(Differing(after, fresh.Compose(Coded(400, 300), second, false).picture, kEverywhere),
+            0);
+}
+
+TEST(Composition, TextImprintSitsAboveTheBottomMargin) {
+  TPunchComposer composer;
+  const Picture source = Coded(400, 300);
+  PunchSettings settings = Settings({.corners = false});
+  const Picture plain = composer.Compose(source, settings, false).picture;
+  settings.SetPressed(5, 2, true);
+  settings.imprintText = "";
+  const TComposition empty = composer.Compose(source, settings, false);
+  EXPECT_EQ(Differing(empty.picture, plain, kEverywhere), 0);
+  EXPECT_EQ(empty.label2, "文字あり");
+
+  // M: bold 12 pixels, 12 above the bottom, centred; white over a grey shadow.
+  settings.imprintText = "パンチ Punch";
+  const Picture text = composer.Compose(source, settings, false).picture;
+  Picture probe;
+  probe.Create(1, 1, 24);
+  TCanvas measure(probe);
+  measure.SetFontBold(true);
+  measure.SetFontPixelSize(12);
+  const int tw = measure.TextWidth(settings.imprintText), th = measure.TextHeight("");
+  const int x0 = (210 - tw) / 2, y0 = 158 - th - 12;
+  EXPECT_EQ(
+      Differing(text, plain,
+                [&](int x, int y) { return x < x0 || x > x0 + tw + 1 || y < y0 || y > y0 + th; }),
+      0);
+  const auto colour = [&](Rgb c) { return [&, c](int x, int y) { return text.Pixel(x, y) == c; }; };
+  EXPECT_GT(Differing(text, plain, colour(kWhite)), 20);
+  EXPECT_GT(Differing(text, plain, colour({128, 128, 128})), 5);
+
+  // Wider than the picture: both ends are cut off.
+  settings.imprintText = std::string(40, 'W');
+  const Picture wide = composer.Compose(source, settings, false).picture;
+  EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 0; }), 0);
+  EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 209; }), 0);
+}
+
+TEST(Composition, CaptionsAndStatusByMode) {
+  TPunchComposer composer;
+  const Picture source = Coded(400, 300);
+  const TComposition single = composer.Compose(source, PunchSettings{}, true);  // all defaults
+  EXPECT_EQ(single.label1 + " " + single.label2 + " " + single.label3,
+            "210x158 枠なし/文字なし でパンチしました♪");
+  EXPECT_TRUE(single.beep);
+  const TComposition batch = composer.Compose(
+      source, Settings({.size = SizeClass::L, .frame = FrameColour::Blue, .text = true}), false);
+  EXPECT_EQ(batch.label1 + " " + batch.label2 + " " + batch.label3,
+            "270x210 青枠/文字あり でパンチ中です♪");
+  EXPECT_FALSE(batch.beep);
+  const std::pair<Choice, const char*> label2s[] = {
+      {{.corners = false, .frame = FrameColour::Yellow, .text = true}, "文字あり"},
+      {{.corners = false}, "文字なし"},
+      {{.frame = FrameColour::YellowGreen}, "黄緑枠/文字なし"},
+      {{.frame = FrameColour::Brown, .text = true}, "茶枠/文字あり"},
+  };
+  for (const auto& [choice, label2] : label2s)
+    EXPECT_EQ(composer.Compose(source, Settings(choice), false).label2, label2);
+}
+
+TEST(Composition, ReaderIsChosenByExtensionAlone) {
+  std::string dir = (std::filesystem::temp_directory_path() / "compose-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  dir += "/";
+  {
+    TJPEGImage jpeg;
+    jpeg.Assign(Coded(64, 48));
+    jpeg.SaveToFile(dir + "photo.JPEG");
+  }
+  std::filesystem::copy_file(dir + "photo.JPEG", dir + "photo.bmp");
+  std::filesystem::copy_file(dir + "photo.JPEG", dir + "photo.png");
+  EXPECT_EQ(ReadJobPicture(dir + "photo.JPEG").Width(), 64);
+  TPunchComposer composer;
+  const TComposition result = composer.ComposeFile(dir + "photo.JPEG", PunchSettings{}, true);
+  EXPECT_EQ(result.label1, "210x158");
+  EXPECT_EQ(result.sourcePath, dir + "photo.JPEG");
+  // JPEG bytes under a BMP name go to the BMP reader, which refuses them; an
+  // unknown extension reads nothing, and the scaler refuses that.
+  EXPECT_THROW(ReadJobPicture(dir + "photo.bmp"), Exception);
+  EXPECT_TRUE(ReadJobPicture(dir + "photo.png").Empty());
+  EXPECT_THROW(composer.ComposeFile(dir + "photo.png", PunchSettings{}, false), Exception);
+  std::filesystem::remove_all(dir);
+}
