@@ -148,31 +148,23 @@ void AddRows(const uint8_t* const* rows, size_t n, uint16_t* partial) {
   }
 }
 
-// Sums rows [begin, end) byte by byte into sums (n values). Partial sums are
-// kept in 16 bits, which hold 256 rows of bytes.
-void SumRows(const std::vector<const uint8_t*>& rows, int begin, int end, size_t n,
-             uint16_t* partial, uint32_t* sums) {
-  constexpr int kRowsPer16Bits = 256;
-  std::fill(sums, sums + n, 0u);
-  for (int batch = begin; batch < end; batch += kRowsPer16Bits) {
-    const int batchEnd = std::min(end, batch + kRowsPer16Bits);
-    std::fill(partial, partial + n, uint16_t{0});
-    const uint8_t* const* next = rows.data() + batch;
-    int left = batchEnd - batch;
-    for (; left >= 8; left -= 8, next += 8) AddRows<8>(next, n, partial);
-    if (left >= 4) {
-      AddRows<4>(next, n, partial);
-      left -= 4;
-      next += 4;
-    }
-    if (left >= 2) {
-      AddRows<2>(next, n, partial);
-      left -= 2;
-      next += 2;
-    }
-    if (left == 1) AddRows<1>(next, n, partial);
-    for (size_t i = 0; i < n; ++i) sums[i] += partial[i];
+// Column sums of rows [begin, end), at most kRowsPer16Bits of them.
+constexpr int kRowsPer16Bits = 256;  // 256 * 255 fits in 16 bits
+
+void SumRows(const uint8_t* const* rows, int count, size_t n, uint16_t* sums) {
+  std::fill(sums, sums + n, uint16_t{0});
+  for (; count >= 8; count -= 8, rows += 8) AddRows<8>(rows, n, sums);
+  if (count >= 4) {
+    AddRows<4>(rows, n, sums);
+    count -= 4;
+    rows += 4;
   }
+  if (count >= 2) {
+    AddRows<2>(rows, n, sums);
+    count -= 2;
+    rows += 2;
+  }
+  if (count == 1) AddRows<1>(rows, n, sums);
 }
 
 // Horizontal results of the source rows that are still needed, so that a rim
@@ -259,19 +251,18 @@ Picture Stretch(const Picture& source, int width, int height) {
   const Axis down = MakeAxis(hs, height, sy);
   const size_t sourceValues = 3 * static_cast<size_t>(ws);
   const size_t targetValues = 3 * static_cast<size_t>(width);
-  std::vector<uint16_t> partialSums(sourceValues);
-  std::vector<uint32_t> columnSums(sourceValues);
-  std::vector<double> sums(targetValues);
+  std::vector<uint16_t> columnSums(sourceValues);
+  std::vector<double> sums(targetValues), batchSums(targetValues);
   ReducedRows reduced(rows, across, targetValues);
 
   for (int y = 0; y < height; ++y) {
     const Footprint& span = down.spans[static_cast<size_t>(y)];
-    if (span.runBegin < span.runEnd) {
-      SumRows(rows, span.runBegin, span.runEnd, sourceValues, partialSums.data(),
-              columnSums.data());
-      ReduceRow(columnSums.data(), across, sums.data());
-    } else {
-      std::fill(sums.begin(), sums.end(), 0.0);
+    std::fill(sums.begin(), sums.end(), 0.0);
+    for (int batch = span.runBegin; batch < span.runEnd; batch += kRowsPer16Bits) {
+      const int count = std::min(span.runEnd - batch, kRowsPer16Bits);
+      SumRows(&rows[static_cast<size_t>(batch)], count, sourceValues, columnSums.data());
+      ReduceRow(columnSums.data(), across, batchSums.data());
+      for (size_t k = 0; k < targetValues; ++k) sums[k] += batchSums[k];
     }
     reduced.Forget(span.first);
     for (int i = span.tapBegin; i < span.tapEnd; ++i) {
