@@ -525,16 +525,15 @@ struct FileHandle {
 };
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Not blocking on open: a named pipe must not hang us. Only plain files are
+  // pictures.
+  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || S_ISDIR(info.st_mode))
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
     throw EFOpenError(Format(SFOpenError, path.c_str()));
   auto tooLarge = [&] { return EReadError(Format(SFileTooLarge, path.c_str())); };
-  std::vector<uint8_t> bytes;
-  if (S_ISREG(info.st_mode)) {
-    if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) throw tooLarge();
-    bytes.resize(static_cast<size_t>(info.st_size));
-  }
+  if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) throw tooLarge();
+  std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
   // Read until the end, whatever the size said: the file may be changing.
   size_t got = 0;
   uint8_t spill[65536];

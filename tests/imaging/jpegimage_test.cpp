@@ -1,6 +1,7 @@
 #include "imaging/jpegimage.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -298,6 +299,8 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
             Format(SJPEGError, JERR_NO_SOI));
   EXPECT_EQ(MessageOf<EFOpenError>([&] { jpeg.LoadFromFile(dir / "none.jpg"); }),
             Format(SFOpenError, (dir / "none.jpg").c_str()));
+  ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+  EXPECT_THROW(jpeg.LoadFromFile(dir / "pipe.jpg"), EFOpenError);  // and no wait for a writer
 
   // Cut in the middle of its data: the codec completes the picture itself.
   const Picture original = Coded(64, 48);
