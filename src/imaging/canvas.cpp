@@ -25,9 +25,6 @@ QImage View(const Picture& picture) {
 }  // namespace
 
 struct TCanvas::Impl {
-  explicit Impl(Picture& target) : picture(target) {}
-
-  Picture& picture;
   uint8_t* bits = nullptr;
   int stride = 0;
   int width = 0;
@@ -44,11 +41,14 @@ struct TCanvas::Impl {
   QColor fontColor = Qt::black;
 };
 
-TCanvas::TCanvas(Picture& picture) : FImpl(std::make_unique<Impl>(picture)) {
+TCanvas::TCanvas(Picture& picture) : FImpl(std::make_unique<Impl>()) {
   if (picture.BitCount() != 24) throw EInvalidGraphicOperation("drawing needs a 24-bit picture");
   Impl& d = *FImpl;
   d.font = QFont(QString::fromStdString(DefaultFontFamily()));
   d.font.setPixelSize(11);
+  // Grey-level edges only: colour fringes from the desktop's subpixel setting
+  // would end up in the saved picture.
+  d.font.setStyleStrategy(QFont::NoSubpixelAntialias);
   if (picture.Empty()) return;
   // The writable accessor makes the rows private to this picture before Qt
   // draws into them.
@@ -80,7 +80,7 @@ void TCanvas::SetFontBold(bool bold) { FImpl->font.setBold(bold); }
 void TCanvas::SetFontColor(Rgb colour) { FImpl->fontColor = ToQColor(colour); }
 void TCanvas::SetTextAntialiasing(bool on) {
   // The render hint alone does not switch antialiasing off; the font must ask.
-  FImpl->font.setStyleStrategy(on ? QFont::PreferDefault : QFont::NoAntialias);
+  FImpl->font.setStyleStrategy(on ? QFont::NoSubpixelAntialias : QFont::NoAntialias);
   if (FImpl->painter) FImpl->painter->setRenderHint(QPainter::TextAntialiasing, on);
 }
 
