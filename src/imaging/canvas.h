@@ -7,7 +7,7 @@
 // meet a blended pixel. Text may be antialiased (it never feeds such a test).
 //
 // The canvas writes straight into the picture it wraps. While it lives, the
-// picture must not be copied, resized or converted, or the two part ways.
+// picture must not be copied, resized or converted, or the two drift apart.
 #pragma once
 
 #include <memory>
