@@ -53,7 +53,6 @@ struct Axis {
 Axis MakeAxis(int sourceSize, int targetSize, double scale) {
   Axis axis;
   axis.spans.resize(static_cast<size_t>(targetSize));
-  std::vector<double> weights;
   for (int t = 0; t < targetSize; ++t) {
     // The upper bound falls a hair short of the next footprint, as the filter
     // has always done; results depend on it.
@@ -66,28 +65,38 @@ Axis MakeAxis(int sourceSize, int targetSize, double scale) {
     span.tapBegin = span.tapEnd = static_cast<int>(axis.taps.size());
     if (cellLast < cellFirst) continue;  // footprint narrower than the hair
 
+    // Cells strictly between the first and the last lie wholly inside, and
+    // give 1/2 to each of their two indices; so an index whose both cells
+    // are such has weight 1. Only the indices around the two end cells need
+    // computing, from the end cells and their neighbours.
     const int last = std::min(cellLast + 1, sourceSize - 1);
-    weights.assign(static_cast<size_t>(last - span.first + 1), 0.0);
-    auto at = [&](int index) -> double& {
-      return weights[static_cast<size_t>(std::clamp(index, 0, sourceSize - 1) - span.first)];
+    span.runBegin = std::max(cellFirst + 2, span.first);
+    span.runEnd = std::max(std::min(cellLast - 1, last) + 1, span.runBegin);
+    // The explicit indices: at most two before the run and two after it.
+    const int head = span.runBegin - span.first;
+    double weights[4] = {};
+    auto slot = [&](int index) -> double& {
+      return weights[index < span.runBegin ? index - span.first : head + index - span.runEnd];
     };
-    for (int j = cellFirst; j <= cellLast; ++j) {
+    int done = cellFirst - 1;
+    for (const int j : {cellFirst, cellFirst + 1, cellLast - 1, cellLast}) {
+      if (j <= done || j > cellLast) continue;
+      done = j;
       const double lo = std::max(static_cast<double>(j), f0);
       const double hi = std::min(static_cast<double>(j + 1), f1);
       const double length = hi - lo;
       const double mid = (lo + hi) / 2 - j;
-      at(j) += (1 - mid) * length;
-      at(j + 1) += mid * length;
+      for (const auto& [index, weight] :
+           {std::pair{j, (1 - mid) * length}, {j + 1, mid * length}}) {
+        const int k = std::clamp(index, 0, sourceSize - 1);
+        if (k < span.runBegin || k >= span.runEnd) slot(k) += weight;
+      }
     }
-
-    int k = span.first;
-    while (k <= last && at(k) != 1.0) ++k;
-    span.runBegin = k;
-    while (k <= last && at(k) == 1.0) ++k;
-    span.runEnd = k;
-    for (k = span.first; k <= last; ++k) {
-      if ((k < span.runBegin || k >= span.runEnd) && at(k) != 0.0) axis.taps.push_back({k, at(k)});
-    }
+    auto push = [&](int k) {
+      if (slot(k) != 0.0) axis.taps.push_back({k, slot(k)});
+    };
+    for (int k = span.first; k < span.runBegin && k <= last; ++k) push(k);
+    for (int k = span.runEnd; k <= last; ++k) push(k);
     span.tapEnd = static_cast<int>(axis.taps.size());
   }
   return axis;
@@ -120,11 +129,18 @@ void ReduceRow(const T* row, const Axis& axis, double* out) {
   }
 }
 
+// The rows of a 24-bit picture, found from the first row and the stride.
+struct Rows {
+  const uint8_t* top;
+  ptrdiff_t stride;
+  const uint8_t* operator[](int y) const { return top + y * stride; }
+};
+
 // Adds Count rows byte by byte to 16-bit partial sums. Several rows per pass
 // keep the loads and stores of the partial sums few; every row is read in
 // order, which is what the memory system streams best.
 template <int Count>
-void AddRows(const uint8_t* const* rows, size_t n, uint16_t* partial) {
+void AddRows(const Rows& rows, int y, size_t n, uint16_t* partial) {
   size_t i = 0;
 #ifdef __SSE2__
   const __m128i zero = _mm_setzero_si128();
@@ -133,7 +149,7 @@ void AddRows(const uint8_t* const* rows, size_t n, uint16_t* partial) {
     __m128i lo = _mm_loadu_si128(acc), hi = _mm_loadu_si128(acc + 1);
 #pragma GCC unroll 8
     for (int r = 0; r < Count; ++r) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[r] + i));
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[y + r] + i));
       lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
       hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
     }
@@ -143,35 +159,35 @@ void AddRows(const uint8_t* const* rows, size_t n, uint16_t* partial) {
 #endif
   for (; i < n; ++i) {
     unsigned sum = partial[i];
-    for (int r = 0; r < Count; ++r) sum += rows[r][i];
+    for (int r = 0; r < Count; ++r) sum += rows[y + r][i];
     partial[i] = static_cast<uint16_t>(sum);
   }
 }
 
-// Column sums of rows [begin, end), at most kRowsPer16Bits of them.
+// Column sums of rows [y, y + count), at most kRowsPer16Bits of them.
 constexpr int kRowsPer16Bits = 256;  // 256 * 255 fits in 16 bits
 
-void SumRows(const uint8_t* const* rows, int count, size_t n, uint16_t* sums) {
+void SumRows(const Rows& rows, int y, int count, size_t n, uint16_t* sums) {
   std::fill(sums, sums + n, uint16_t{0});
-  for (; count >= 8; count -= 8, rows += 8) AddRows<8>(rows, n, sums);
+  for (; count >= 8; count -= 8, y += 8) AddRows<8>(rows, y, n, sums);
   if (count >= 4) {
-    AddRows<4>(rows, n, sums);
+    AddRows<4>(rows, y, n, sums);
     count -= 4;
-    rows += 4;
+    y += 4;
   }
   if (count >= 2) {
-    AddRows<2>(rows, n, sums);
+    AddRows<2>(rows, y, n, sums);
     count -= 2;
-    rows += 2;
+    y += 2;
   }
-  if (count == 1) AddRows<1>(rows, n, sums);
+  if (count == 1) AddRows<1>(rows, y, n, sums);
 }
 
 // Horizontal results of the source rows that are still needed, so that a rim
 // row shared by neighbouring footprints is reduced once.
 class ReducedRows {
  public:
-  ReducedRows(const std::vector<const uint8_t*>& rows, const Axis& axis, size_t size)
+  ReducedRows(const Rows& rows, const Axis& axis, size_t size)
       : FRows(rows), FAxis(axis), FSize(size) {}
 
   const double* Get(int row) {
@@ -183,7 +199,7 @@ class ReducedRows {
       FSpare.pop_back();
     }
     entry.values.resize(FSize);
-    ReduceRow(FRows[static_cast<size_t>(row)], FAxis, entry.values.data());
+    ReduceRow(FRows[row], FAxis, entry.values.data());
     FEntries.push_back(std::move(entry));
     return FEntries.back().values.data();
   }
@@ -205,7 +221,7 @@ class ReducedRows {
     int row;
     std::vector<double> values;
   };
-  const std::vector<const uint8_t*>& FRows;
+  Rows FRows;
   const Axis& FAxis;
   size_t FSize;
   std::vector<Entry> FEntries;
@@ -244,14 +260,13 @@ Picture Stretch(const Picture& source, int width, int height) {
     converted.ConvertTo24();
     work = &converted;
   }
-  std::vector<const uint8_t*> rows(static_cast<size_t>(hs));
-  for (int y = 0; y < hs; ++y) rows[static_cast<size_t>(y)] = work->ScanLine(y);
+  const Rows rows{work->ScanLine(0), work->Stride()};
 
   const Axis across = MakeAxis(ws, width, sx);
   const Axis down = MakeAxis(hs, height, sy);
   const size_t sourceValues = 3 * static_cast<size_t>(ws);
   const size_t targetValues = 3 * static_cast<size_t>(width);
-  std::vector<uint16_t> columnSums(sourceValues);
+  std::vector<uint16_t> columnSums;  // made when a footprint holds whole rows
   std::vector<double> sums(targetValues), batchSums(targetValues);
   ReducedRows reduced(rows, across, targetValues);
 
@@ -260,7 +275,8 @@ Picture Stretch(const Picture& source, int width, int height) {
     std::fill(sums.begin(), sums.end(), 0.0);
     for (int batch = span.runBegin; batch < span.runEnd; batch += kRowsPer16Bits) {
       const int count = std::min(span.runEnd - batch, kRowsPer16Bits);
-      SumRows(&rows[static_cast<size_t>(batch)], count, sourceValues, columnSums.data());
+      columnSums.resize(sourceValues);
+      SumRows(rows, batch, count, sourceValues, columnSums.data());
       ReduceRow(columnSums.data(), across, batchSums.data());
       for (size_t k = 0; k < targetValues; ++k) sums[k] += batchSums[k];
     }

@@ -98,6 +98,8 @@ TEST(Stretch, AgreesWithDirectEvaluationOnRandomPictures) {
   ExpectMatchesDirect(RandomPicture(rng, 2, 3), 257, 101);
   ExpectMatchesDirect(RandomPicture(rng, 140, 105), 270, 210);
   ExpectMatchesDirect(RandomPicture(rng, 97, 89), 96, 90);
+  // Footprints narrower than the hair the upper bound leaves out.
+  ExpectMatchesDirect(RandomPicture(rng, 1, 2), 1050000, 1);
 }
 
 TEST(Stretch, AgreesWithDirectEvaluationAtPipelineSizes) {
