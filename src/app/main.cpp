@@ -1,2 +1,51 @@
-// Punchlet's entry point (the job pipeline is wired up in mainwindow1.cpp).
-int main() { return 0; }
+// Punchlet: punches the pictures named on the command line (see README.md).
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/mainwindow1.h"
+#include "imaging/jpegimage.h"
+#include "platform/errors.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  SelectPlatformForEnvironment();
+  TApplication app(argc, argv);
+  Q_INIT_RESOURCE(punchlet);
+
+  // A screen of 256 colours or fewer gets paletted JPEG decodes.
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    JPEGDefaults().EightBitOutput = screen->depth() <= 8;
+
+  try {
+    TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
+    MainForm1.FormCreate();
+    if (MainForm1.Finished()) return 0;
+    if (!MainForm1.HasArguments()) {
+      // The settings window is not part of this build yet.
+      std::fprintf(stderr, "%s: 使い方: punchlet ファイルまたはフォルダ…\n", TApplication::Title);
+      return 2;
+    }
+    if (TApplication::Headless()) {
+      std::fprintf(
+          stderr, "%s: プレビューを表示するには画面が必要です (一枚だけのときは確認画面が出ます)\n",
+          TApplication::Title);
+      return 2;
+    }
+    MainForm1.show();
+    // For the start-up benchmark: leave once the window is up.
+    if (std::getenv("PUNCHLET_BENCH_QUIT_WHEN_SHOWN") != nullptr)
+      QTimer::singleShot(0, &app, [&MainForm1] { MainForm1.close(); });
+    const int status = app.exec();
+    return TApplication::ErrorShown() ? 1 : status;
+  } catch (const EAbort&) {
+    return 1;
+  } catch (const std::exception& error) {
+    TApplication::ShowException(error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,61 @@
+#include "app/application.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/errors.h"
+
+bool TApplication::FErrorShown = false;
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Punchlet"));
+  setApplicationDisplayName(QString::fromUtf8(Title));
+  InstallFontSubstitutes();
+}
+
+bool TApplication::Headless() {
+  const QString platform = QGuiApplication::platformName();
+  return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+void TApplication::ShowException(const std::string& message) {
+  FErrorShown = true;
+  const std::string text = DisplayMessage(message);
+  std::fprintf(stderr, "%s: %s\n", Title, text.c_str());
+  std::fflush(stderr);
+  if (qApp == nullptr || Headless()) return;
+  QMessageBox box(QMessageBox::Critical, QString::fromUtf8(Title), QString::fromStdString(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const EAbort&) {
+    return false;
+  } catch (const std::exception& error) {
+    ShowException(error.what());
+    exit(1);
+  }
+  return false;
+}
+
+void SelectPlatformForEnvironment() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void InstallFontSubstitutes() {
+  const QString designFace = QString::fromUtf8("ＭＳ Ｐゴシック");
+  if (QFontDatabase::hasFamily(designFace)) return;
+  QFont::insertSubstitutions(designFace, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                          QStringLiteral("Noto Sans CJK JP")});
+}

@@ -1,0 +1,280 @@
+#include "app/mainwindow1.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QTime>
+#include <QTimer>
+
+#include "app/composition.h"
+#include "app/intake.h"
+#include "app/outputnaming.h"
+#include "app/settingsstore.h"
+#include "platform/paths.h"
+#include "ui_mainwindow1.h"
+
+namespace {
+// The design's client size; anchored controls keep their distance to the
+// right and bottom edges measured from it.
+constexpr int kDesignWidth = 324;
+constexpr int kDesignHeight = 300;
+constexpr int kSlideStep = 32;
+
+int SlideDirectionForMinute(int minute) {
+  if (minute <= 7 || minute >= 53) return 2;  // from the top
+  if (minute <= 22) return 1;                 // from the right
+  if (minute <= 37) return 3;                 // from the bottom
+  return 0;                                   // from the left
+}
+
+QImage ToImage(const Picture& picture) {
+  return QImage(picture.Bits(), picture.Width(), picture.Height(), picture.Stride(),
+                QImage::Format_BGR888)
+      .copy();
+}
+
+void SetPixelFont(QWidget* widget, int pixels) {
+  QFont font = widget->font();
+  font.setPixelSize(pixels);
+  widget->setFont(font);
+}
+}  // namespace
+
+TMainForm1::Environment TMainForm1::CurrentEnvironment() {
+  Environment environment;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
+  environment.minute = QTime::currentTime().minute();
+  return environment;
+}
+
+TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& environment,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      ui(std::make_unique<Ui::TMainForm1>()),
+      FComposer(std::make_unique<TPunchComposer>()),
+      FArguments(std::move(arguments)),
+      FEnvironment(environment) {
+  ui->setupUi(this);
+  // What the layout file cannot say: pixel font sizes, pictures, colours.
+  setAttribute(Qt::WA_StyledBackground);
+  for (QLabel* label : {ui->Label1, ui->Label2, ui->Label3}) SetPixelFont(label, 11);
+  SetPixelFont(ui->ClearButton1, 15);
+  SetPixelFont(ui->ClearButton2, 12);
+  SetPixelFont(this, 12);
+  ui->ClearButton1->SetPicture(QImage(QStringLiteral(":/punchlet/enterkey.png")));
+  ui->ClearButton2->SetPicture(QImage(QStringLiteral(":/punchlet/esckey.png")));
+  for (TClearButton* button : {ui->ClearButton1, ui->ClearButton2}) {
+    button->SetTransparentColor(Qt::black);
+    button->SetCaptionTop(18);
+  }
+  connect(ui->ClearButton1, &QPushButton::clicked, this, [this] { ClearButton1Click(); });
+  connect(ui->ClearButton2, &QPushButton::clicked, this, [this] { ClearButton2Click(); });
+  ui->Image1->setScaledContents(false);
+  ui->Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  // Off-screen until the slide (single mode) or the batch display moves it.
+  slideDirection = SlideDirectionForMinute(FEnvironment.minute);
+  const int sw = FEnvironment.screenSize.width();
+  const int sh = FEnvironment.screenSize.height();
+  switch (slideDirection) {
+    case 0:
+      move(-620, (sh - 600) / 2);
+      break;
+    case 1:
+      move(sw + 620, (sh - 600) / 2);
+      break;
+    case 2:
+      move((sw - 600) / 2, -620);
+      break;
+    default:
+      move((sw - 600) / 2, sh + 620);
+      break;
+  }
+
+  FTimer1 = new QTimer(this);
+  FTimer1->setInterval(20);
+  connect(FTimer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  FTimer1->start();
+}
+
+TMainForm1::~TMainForm1() = default;
+
+void TMainForm1::FormCreate() {
+  if (FArguments.empty()) return;  // the settings path: nothing to punch
+
+  LoadPunchSettings(FSettings);
+  jobList = BuildJobList(FArguments);
+  const RunMode mode = DecideMode(jobList.size());
+  if (mode == RunMode::None) {
+    FFinished = true;
+    return;
+  }
+  const bool single = mode == RunMode::Single;
+  for (size_t k = 0; k < jobList.size(); ++k) {
+    const std::string& job = jobList[k];
+    outputPath = ExtractFileExt(job);
+    TComposition composition;
+    {
+      const Picture source = ReadJobPicture(job);  // released with this job
+      composition = FComposer->Compose(source, FSettings, single);
+    }
+    ApplyComposition(composition);
+    if (single) {
+      if (composition.beep) QApplication::beep();
+      sourcePath = job;
+      break;
+    }
+    ShowBatchProgress(k, jobList.size());
+    outputPath = SavePunched(job, FPreview);
+    if (OnBatchPictureSaved) OnBatchPictureSaved(static_cast<int>(k));
+    QCoreApplication::processEvents();
+    if (cancelRequested == 1) break;
+  }
+  if (!single) {
+    FFinished = true;
+    close();
+  }
+}
+
+void TMainForm1::ApplyComposition(const TComposition& composition) {
+  FPreview = composition.picture;
+  ui->Image1->setPixmap(QPixmap::fromImage(ToImage(FPreview)));
+  ui->Image1->resize(FPreview.Width(), FPreview.Height());
+  ui->Label1->setText(QString::fromStdString(composition.label1));
+  ui->Label2->setText(QString::fromStdString(composition.label2));
+  ui->Label3->setText(QString::fromStdString(composition.label3));
+  if (composition.placement.sizesClient) {
+    resize(composition.placement.clientWidth, composition.placement.clientHeight);
+    LayoutAnchoredControls();  // a hidden window gets its resize event only when shown
+  } else {
+    ui->Image1->move(composition.placement.imageLeft, composition.placement.imageTop);
+  }
+}
+
+void TMainForm1::ShowBatchProgress(size_t index, size_t count) {
+  ui->ClearButton1->setText(QStringLiteral("%1/%2").arg(index + 1).arg(count));
+  const QSize screen = FEnvironment.screenSize;
+  move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+  show();
+  repaint();
+}
+
+void TMainForm1::ClearButton1Click() {
+  if (jobList.size() == 1) {
+    outputPath = SavePunched(sourcePath, FPreview);
+  }
+  close();
+}
+
+void TMainForm1::ClearButton2Click() {
+  cancelRequested = 1;
+  close();
+}
+
+void TMainForm1::FormKeyDown(int key) {
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    ClearButton1Click();
+  } else if (key == Qt::Key_Escape) {
+    ClearButton2Click();
+  }
+}
+
+void TMainForm1::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+    FormKeyDown(key);
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TMainForm1::Timer1Timer() {
+  if (FArguments.empty()) {
+    close();
+    return;
+  }
+  if (jobList.size() != 1) return;
+  const QSize screen = FEnvironment.screenSize;
+  const int w = width();
+  const int h = height();
+  if (FTimerTag == 0) {
+    switch (slideDirection) {
+      case 0:
+        move(-w - 20, (screen.height() - h) / 2);
+        break;
+      case 1:
+        move(w + 620, (screen.height() - h) / 2);
+        break;
+      case 2:
+        move((screen.width() - w) / 2, -h - 20);
+        break;
+      default:
+        move((screen.width() - w) / 2, h + 620);
+        break;
+    }
+    FTimerTag = 1;
+  }
+  const int targetLeft = (screen.width() - w) / 2;
+  const int targetTop = (screen.height() - h) / 2;
+  switch (slideDirection) {
+    case 0:
+      if (targetLeft > x())
+        move(x() + kSlideStep, y());
+      else
+        FTimer1->stop();
+      break;
+    case 1:
+      if (targetLeft < x())
+        move(x() - kSlideStep, y());
+      else
+        FTimer1->stop();
+      break;
+    case 2:
+      if (targetTop > y())
+        move(x(), y() + kSlideStep);
+      else
+        FTimer1->stop();
+      break;
+    default:
+      if (targetTop < y())
+        move(x(), y() - kSlideStep);
+      else
+        FTimer1->stop();
+      break;
+  }
+}
+
+void TMainForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  LayoutAnchoredControls();
+}
+
+void TMainForm1::LayoutAnchoredControls() {
+  const int dw = width() - kDesignWidth;
+  const int dh = height() - kDesignHeight;
+  ui->Shape1->setGeometry(0, 0, width(), height());
+  // Captions stay centred and keep their distance to the bottom edge.
+  ui->Label1->move(102 + dw / 2, 252 + dh);
+  ui->Label2->move(102 + dw / 2, 266 + dh);
+  ui->Label3->move(102 + dw / 2, 280 + dh);
+  ui->Shape2->setGeometry(1, 242 + dh, 322 + dw, 2);
+  ui->ClearButton2->move(2, 244 + dh);
+  ui->ClearButton1->move(252 + dw, 244 + dh);
+}
+
+QString TMainForm1::CaptionText(int line) const {
+  switch (line) {
+    case 1:
+      return ui->Label1->text();
+    case 2:
+      return ui->Label2->text();
+    default:
+      return ui->Label3->text();
+  }
+}
+
+QString TMainForm1::OkCaption() const { return ui->ClearButton1->text(); }

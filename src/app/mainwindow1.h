@@ -1,0 +1,91 @@
+// TMainForm1: the borderless preview window. Its FormCreate runs the whole
+// pipeline: intake, then per job read, scale and compose; a single picture is
+// then shown sliding in and waits for OK/Cancel, a batch is saved picture by
+// picture with its progress on the OK button.
+#pragma once
+
+#include <QSize>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/punchsettings.h"
+#include "imaging/picture.h"
+
+class QTimer;
+class TPunchComposer;
+struct TComposition;
+namespace Ui {
+class TMainForm1;
+}
+
+class TMainForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // What the window reads from its surroundings; injectable so tests can fix it.
+  struct Environment {
+    QSize screenSize;  // the primary screen's size
+    int minute = 0;    // the local clock's minute at construction
+  };
+  static Environment CurrentEnvironment();
+
+  // arguments: the command line after the program path.
+  explicit TMainForm1(std::vector<std::string> arguments, const Environment& environment,
+                      QWidget* parent = nullptr);
+  ~TMainForm1() override;
+
+  // Runs intake and the job loop. Pipeline failures propagate to the caller.
+  void FormCreate();
+
+  // True when FormCreate left nothing to wait for (no job, or a batch ran).
+  bool Finished() const { return FFinished; }
+  bool SingleMode() const { return jobList.size() == 1; }
+  bool HasArguments() const { return !FArguments.empty(); }
+
+  void Timer1Timer();
+  void ClearButton1Click();
+  void ClearButton2Click();
+  // Enter acts as OK, Esc as Cancel.
+  void FormKeyDown(int key);
+
+  const PunchSettings& Settings() const { return FSettings; }
+  const Picture& PreviewPicture() const { return FPreview; }
+  QString CaptionText(int line) const;
+  QString OkCaption() const;
+  QTimer* Timer1() const { return FTimer1; }
+  int TimerTag() const { return FTimerTag; }
+
+  // Fields of the window.
+  std::string outputPath;
+  std::string sourcePath;
+  int32_t slideDirection = 0;
+  uint8_t cancelRequested = 0;
+  // The job list: complete before the first job runs, never sorted.
+  std::vector<std::string> jobList;
+
+  // Called once a batch picture has been saved (tests press Cancel here).
+  std::function<void(int index)> OnBatchPictureSaved;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void ApplyComposition(const TComposition& composition);
+  void ShowBatchProgress(size_t index, size_t count);
+  void LayoutAnchoredControls();
+
+  std::unique_ptr<Ui::TMainForm1> ui;
+  std::unique_ptr<TPunchComposer> FComposer;
+  std::vector<std::string> FArguments;
+  Environment FEnvironment;
+  PunchSettings FSettings;
+  Picture FPreview;
+  QTimer* FTimer1 = nullptr;
+  int FTimerTag = 0;
+  bool FFinished = false;
+};
