@@ -2,17 +2,71 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "platform/errors.h"
 
+namespace {
+// Keeps the last large pixel block that was freed, for the next picture of a
+// similar size. A batch decodes one photo after another; fresh pages for each
+// would cost the kernel a large part of a decode just to hand them out zeroed.
+class BlockCache {
+ public:
+  static constexpr size_t MinSize = size_t{4} << 20;
+
+  std::unique_ptr<uint8_t[]> Take(size_t size, size_t& capacity) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    // A block far larger than asked for would keep memory tied up for nothing.
+    if (FBlock && FCapacity >= size && FCapacity / 2 <= size) {
+      capacity = FCapacity;
+      FCapacity = 0;
+      return std::move(FBlock);
+    }
+    FBlock.reset();  // too small or too big: never hold it beside a new one
+    FCapacity = 0;
+    return nullptr;
+  }
+
+  void Give(std::unique_ptr<uint8_t[]> block, size_t capacity) {
+    if (capacity < MinSize) return;
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (capacity >= FCapacity) {
+      FBlock = std::move(block);
+      FCapacity = capacity;
+    }
+  }
+
+ private:
+  std::mutex FMutex;
+  std::unique_ptr<uint8_t[]> FBlock;
+  size_t FCapacity = 0;
+};
+
+BlockCache& Blocks() {
+  static BlockCache cache;
+  return cache;
+}
+}  // namespace
+
 struct Picture::Storage {
-  explicit Storage(size_t size, bool zero)
-      : bytes(zero ? std::make_unique<uint8_t[]>(size)
-                   : std::make_unique_for_overwrite<uint8_t[]>(size)),
-        size(size) {}
+  Storage(size_t size, bool zero) : size(size) {
+    if (size >= BlockCache::MinSize) bytes = Blocks().Take(size, capacity);
+    if (bytes) {
+      if (zero) std::memset(bytes.get(), 0, size);
+    } else {
+      bytes = zero ? std::make_unique<uint8_t[]>(size)
+                   : std::make_unique_for_overwrite<uint8_t[]>(size);
+      capacity = size;
+    }
+  }
+  ~Storage() { Blocks().Give(std::move(bytes), capacity); }
+  Storage(const Storage&) = delete;
+  Storage& operator=(const Storage&) = delete;
+
   std::unique_ptr<uint8_t[]> bytes;
   size_t size;
+  size_t capacity = 0;
 };
 
 static bool ValidBitCount(int bits) {
