@@ -44,7 +44,18 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   return false;
 }
 
+namespace {
+QtMessageHandler previousHandler = nullptr;
+
+// Qt's complaint about a missing runtime folder says nothing a user can act on.
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+  if (previousHandler != nullptr) previousHandler(type, context, message);
+}
+}  // namespace
+
 void SelectPlatformForEnvironment() {
+  previousHandler = qInstallMessageHandler(FilterMessages);
   const auto set = [](const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
