@@ -1,7 +1,7 @@
 // Reading and scaling one photo of each size class: the full-size decode, the
 // same decode by libjpeg's own djpeg (the floor we compare against), Stretch
 // to the largest punch size, and decode plus Stretch with the peak memory of a
-// fresh process that does it once.
+// fresh process that does it once; and two enlargements by Stretch.
 //
 //   build/bench/bench_imaging --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true
@@ -165,6 +165,21 @@ void BM_Stretch(benchmark::State& state, int sizeClass) {
   }
 }
 
+// Enlargements, which read few source pixels per target pixel, on a picture
+// of smooth gradients.
+void BM_StretchUp(benchmark::State& state, int ws, int hs, int wt, int ht) {
+  Picture source;
+  source.Create(ws, hs, 24);
+  for (int y = 0; y < hs; ++y) {
+    uint8_t* row = source.ScanLine(y);
+    for (int x = 0; x < 3 * ws; ++x) row[x] = static_cast<uint8_t>(x + 3 * y);
+  }
+  for (auto _ : state) {
+    Picture large = Stretch(source, wt, ht);
+    benchmark::DoNotOptimize(large.Bits());
+  }
+}
+
 // Stretch and djpeg taken in turns, so that both see the same load on a
 // shared machine; the time is Stretch's, "share" is Stretch / djpeg.
 void BM_StretchShareOfDjpeg(benchmark::State& state, int sizeClass) {
@@ -265,6 +280,8 @@ int main(int argc, char** argv) {
     add("DecodeAndStretch" + suffix, BM_DecodeAndStretch, c);
   }
   add("DjpegStart", BM_DjpegStart)->UseRealTime();
+  add("StretchUp/1x1-1000x1000", BM_StretchUp, 1, 1, 1000, 1000);
+  add("StretchUp/140x105-270x210", BM_StretchUp, 140, 105, 270, 210);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
