@@ -9,12 +9,12 @@
 // PUNCHLET_PHOTOS names the folder that holds 2mp/, 12mp/ and 24mp/; each class
 // uses the first .jpg in its folder by name.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -68,10 +68,10 @@ int Run(const std::vector<std::string>& args, std::string* output = nullptr) {
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   int pipeFds[2] = {-1, -1};
+  if (output && pipe(pipeFds) != 0) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (output) {
-    if (pipe(pipeFds) != 0) return -1;
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
   }
