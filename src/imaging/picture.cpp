@@ -44,8 +44,10 @@ class BlockCache {
 };
 
 BlockCache& Blocks() {
-  static BlockCache cache;
-  return cache;
+  // Never destroyed: a picture held by a static object may be freed after
+  // static destruction has begun, and must still find the cache alive.
+  static BlockCache* const cache = new BlockCache;
+  return *cache;
 }
 }  // namespace
 
