@@ -14,29 +14,12 @@
 #include "imaging/jpegimage.h"
 #include "imaging/picture.h"
 #include "platform/errors.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "naming-XXXXXX").string();
-    FPath = ::mkdtemp(pattern.data());
-    FPath += "/";
-  }
-  ~TempFolder() { fs::remove_all(FPath); }
-  const std::string& Path() const { return FPath; }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(FPath)) names.insert(entry.path().filename());
-    return names;
-  }
-
- private:
-  std::string FPath;
-};
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -69,7 +52,7 @@ TEST(OutputNaming, CandidateNames) {
 }
 
 TEST(OutputNaming, RepeatedSavesTakeEachNameOnceThenFailClearly) {
-  TempFolder folder;
+  TempFolder folder("naming");
   const std::string source = folder.Path() + "IMG_01.JPEG";
   for (int n = 1; n <= 255; ++n) {
     const std::string text = "picture " + std::to_string(n);
@@ -94,7 +77,7 @@ TEST(OutputNaming, RepeatedSavesTakeEachNameOnceThenFailClearly) {
 }
 
 TEST(OutputNaming, SharedBaseNamesEarlierOutputsAndTakenEntries) {
-  TempFolder folder;
+  TempFolder folder("naming");
   const std::string& dir = folder.Path();
   EXPECT_EQ(Save(dir + "a.bmp", "from bmp"), dir + "加工済_a.jpg");
   EXPECT_EQ(Save(dir + "a.jpg", "from jpg"), dir + "加工済2_a.jpg");
@@ -113,7 +96,7 @@ TEST(OutputNaming, SharedBaseNamesEarlierOutputsAndTakenEntries) {
 }
 
 TEST(OutputNaming, BareNameWritesIntoTheCurrentFolder) {
-  TempFolder folder;
+  TempFolder folder("naming");
   const fs::path previous = fs::current_path();
   fs::current_path(folder.Path());
   std::string written;
@@ -129,7 +112,7 @@ TEST(OutputNaming, BareNameWritesIntoTheCurrentFolder) {
 bool NothingTaken(const std::string&) { return false; }
 
 TEST(OutputNaming, NameTakenAfterTheExistenceTestIsNeverReplaced) {
-  TempFolder folder;
+  TempFolder folder("naming");
   const std::string source = folder.Path() + "a.bmp";
   WriteText(CandidateName(source, 1), "theirs");
   const std::vector<uint8_t> ours = Bytes("ours");
@@ -144,7 +127,7 @@ TEST(OutputNaming, NameTakenAfterTheExistenceTestIsNeverReplaced) {
 }
 
 TEST(OutputNaming, UnwritableFolderRaisesCreateErrorNamingTheCandidate) {
-  TempFolder folder;
+  TempFolder folder("naming");
   WriteText(folder.Path() + "plain", "x");
   for (const std::string& source :
        {folder.Path() + "missing/a.bmp", folder.Path() + "plain/a.bmp"}) {
@@ -172,7 +155,7 @@ std::pair<int, int> FrameOf(const std::string& file) {
 }
 
 TEST(OutputNaming, SavePunchedWritesABaselineColourJpegOfThePicture) {
-  TempFolder folder;
+  TempFolder folder("naming");
   Picture picture;
   picture.Create(37, 21, 24);
   for (int y = 0; y < 21; ++y) {

@@ -14,29 +14,12 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "safefile-XXXXXX").string();
-    FPath = ::mkdtemp(pattern.data());
-    FPath += "/";
-  }
-  ~TempFolder() { fs::remove_all(FPath); }
-  const std::string& Path() const { return FPath; }
-  std::set<std::string> Names() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(FPath)) names.insert(entry.path().filename());
-    return names;
-  }
-
- private:
-  std::string FPath;
-};
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,7 +37,7 @@ using TMethod = TNoReplaceWriter::TMethod;
 class NoReplaceWriterTest : public testing::TestWithParam<TMethod> {};
 
 TEST_P(NoReplaceWriterTest, TakenNamesAreLeftAloneAndAFreeOneGetsTheBytes) {
-  TempFolder folder;
+  TempFolder folder("safefile");
   const std::string file = folder.Path() + "file.jpg";
   const std::string dir = folder.Path() + "dir.jpg";
   const std::string dangling = folder.Path() + "dangling.jpg";
@@ -87,7 +70,7 @@ TEST_P(NoReplaceWriterTest, TakenNamesAreLeftAloneAndAFreeOneGetsTheBytes) {
 }
 
 TEST_P(NoReplaceWriterTest, UncreatableTargetRaisesCreateErrorNamingItAndLeavesNothing) {
-  TempFolder folder;
+  TempFolder folder("safefile");
   const std::string plain = folder.Path() + "plain";
   WriteAll(plain, "x");
   for (const std::string& target : {folder.Path() + "missing/加工済_a.jpg", plain + "/加工済_a.jpg",
@@ -104,7 +87,7 @@ TEST_P(NoReplaceWriterTest, UncreatableTargetRaisesCreateErrorNamingItAndLeavesN
 }
 
 TEST_P(NoReplaceWriterTest, FailedWriteRaisesCreateErrorAndLeavesNoPartialFile) {
-  TempFolder folder;
+  TempFolder folder("safefile");
   const std::string target = folder.Path() + "加工済_a.jpg";
   // A file size limit below the data makes the write fail part way, as a full disk would.
   rlimit saved{};
