@@ -679,19 +679,20 @@ void TJPEGImage::DecodeInto(const TJPEGData& data) {
   job.inverted = c.saw_Adobe_marker != FALSE;
   job.quantised = quantise;
   job.showScans = static_cast<bool>(OnProgress);
-  try {
-    ::Run(d.Context(), buffered ? ReadBuffered : ReadSingle, &job);
-  } catch (const EAbort&) {
-    // Rows never reached stay black, not stale memory.
+  // Rows the codec never reached become zero rather than stale memory; the
+  // colour map of buffered passes lives until the decompression is finished.
+  auto complete = [&] {
     for (int y = static_cast<int>(job.rowsDone); y < height; ++y)
       std::memset(job.base + y * job.stride, 0, job.stride);
     if (quantise && buffered) SetPaletteFrom(FBitmap, c);
+  };
+  try {
+    ::Run(d.Context(), buffered ? ReadBuffered : ReadSingle, &job);
+  } catch (const EAbort&) {
+    complete();
     throw;
   }
-  // The colour map lives until the decompression is finished.
-  if (quantise && buffered) SetPaletteFrom(FBitmap, c);
-  for (int y = static_cast<int>(job.rowsDone); y < height; ++y)
-    std::memset(job.base + y * job.stride, 0, job.stride);
+  complete();
   d.Run(+[](void* p) { jpeg_finish_decompress(static_cast<j_decompress_ptr>(p)); });
 }
 

@@ -40,8 +40,9 @@ class TJPEGImage : public TJPEGSettings {
  public:
   // Called while decoding or encoding with the work done so far (0 to 100).
   // It may throw EAbort to stop: a decode keeps the rows it has (the rest are
-  // black), an encode leaves no compressed data; neither fails. The handler
-  // must not change the object it is told about.
+  // zero), an encode leaves no compressed data; neither fails. The handler
+  // must not change the object it is told about. A multi-scan file decoded
+  // with ProgressiveDecode is shown to it after every scan.
   using TProgressEvent = std::function<void(TJPEGImage& sender, int percentDone)>;
 
   TJPEGImage();
