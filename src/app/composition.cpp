@@ -125,6 +125,15 @@ Picture ReadJobPicture(const std::string& path) {
   return picture;
 }
 
+TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
+  TScaledJob job;
+  const Picture source = ReadJobPicture(path);
+  job.orientation = OrientationOf(source.Width(), source.Height());
+  const TPictureSize target = TargetSize(sizeClass, job.orientation);
+  job.picture = Stretch(source, target.width, target.height);
+  return job;
+}
+
 TPunchComposer::TPunchComposer() {
   // As stored with the window: one bit per pixel, every pixel white.
   FOverlay.Create(OverlayWidth, OverlayHeight, 1);
@@ -135,11 +144,19 @@ TPunchComposer::TPunchComposer() {
 
 TComposition TPunchComposer::Compose(const Picture& source, const PunchSettings& settings,
                                      bool singleMode) {
+  TScaledJob job;
+  job.orientation = OrientationOf(source.Width(), source.Height());
+  const TPictureSize target = TargetSize(settings.sizeClass(), job.orientation);
+  job.picture = Stretch(source, target.width, target.height);
+  return Decorate(std::move(job), settings, singleMode);
+}
+
+TComposition TPunchComposer::Decorate(TScaledJob job, const PunchSettings& settings,
+                                      bool singleMode) {
   TComposition result;
-  const TOrientation orientation = OrientationOf(source.Width(), source.Height());
-  const TPictureSize target = TargetSize(settings.sizeClass(), orientation);
+  const TOrientation orientation = job.orientation;
   Picture& picture = result.picture;
-  picture = Stretch(source, target.width, target.height);
+  picture = std::move(job.picture);
   if (settings.shapeMode() == ShapeMode::Square) CropToSquare(picture, orientation);
   const int w = picture.Width();
   const int h = picture.Height();
@@ -178,7 +195,8 @@ TComposition TPunchComposer::Compose(const Picture& source, const PunchSettings&
 
 TComposition TPunchComposer::ComposeFile(const std::string& path, const PunchSettings& settings,
                                          bool singleMode) {
-  TComposition result = Compose(ReadJobPicture(path), settings, singleMode);
+  TComposition result =
+      Decorate(ReadAndScaleJob(path, settings.sizeClass()), settings, singleMode);
   if (singleMode) result.sourcePath = path;
   return result;
 }

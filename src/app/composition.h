@@ -64,6 +64,15 @@ struct TComposition {
 // extension gives the empty picture, which the scaler refuses.
 Picture ReadJobPicture(const std::string& path);
 
+// A job's picture scaled into its size class, with the source's orientation.
+struct TScaledJob {
+  Picture picture;
+  TOrientation orientation = TOrientation::Equal;
+};
+// Reads and scales one job. Gives the same pixels as ReadJobPicture followed
+// by Stretch to the size class's target, without keeping the full-size photo.
+TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass);
+
 // Owns the corner overlay, which is kept from job to job as the preview
 // window keeps its hidden overlay picture.
 class TPunchComposer {
@@ -76,6 +85,8 @@ class TPunchComposer {
   TPunchComposer();
 
   TComposition Compose(const Picture& source, const PunchSettings& settings, bool singleMode);
+  // The steps after scaling: crop, corners and frame, imprint, captions.
+  TComposition Decorate(TScaledJob job, const PunchSettings& settings, bool singleMode);
   // Reads the job's file, then composes it.
   TComposition ComposeFile(const std::string& path, const PunchSettings& settings, bool singleMode);
 

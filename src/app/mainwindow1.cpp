@@ -116,11 +116,7 @@ void TMainForm1::FormCreate() {
   for (size_t k = 0; k < jobList.size(); ++k) {
     const std::string& job = jobList[k];
     outputPath = ExtractFileExt(job);
-    TComposition composition;
-    {
-      const Picture source = ReadJobPicture(job);  // released with this job
-      composition = FComposer->Compose(source, FSettings, single);
-    }
+    const TComposition composition = FComposer->ComposeFile(job, FSettings, single);
     ApplyComposition(composition);
     if (single) {
       if (composition.beep) QApplication::beep();
