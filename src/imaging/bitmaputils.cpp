@@ -43,6 +43,7 @@ struct Footprint {
   int first = 0;                 // lowest index that may carry weight
   int runBegin = 0, runEnd = 0;  // [runBegin, runEnd): indices of weight 1
   int tapBegin = 0, tapEnd = 0;  // the other weighted indices, in Axis::taps
+  int last = -1;                 // highest weighted index, -1 when there is none
 };
 
 struct Axis {
@@ -98,6 +99,9 @@ Axis MakeAxis(int sourceSize, int targetSize, double scale) {
     for (int k = span.first; k < span.runBegin && k <= last; ++k) push(k);
     for (int k = span.runEnd; k <= last; ++k) push(k);
     span.tapEnd = static_cast<int>(axis.taps.size());
+    if (span.runBegin < span.runEnd) span.last = span.runEnd - 1;
+    for (int i = span.tapBegin; i < span.tapEnd; ++i)
+      span.last = std::max(span.last, axis.taps[static_cast<size_t>(i)].index);
   }
   return axis;
 }
@@ -129,8 +133,8 @@ void ReduceRow(const T* row, const Axis& axis, double* out) {
   }
 }
 
-// The rows of a 24-bit picture, found from the first row and the stride.
-struct Rows {
+// Consecutive 24-bit rows, found from the first one and the stride.
+struct RowSpan {
   const uint8_t* top;
   ptrdiff_t stride;
   const uint8_t* operator[](int y) const { return top + y * stride; }
@@ -140,7 +144,7 @@ struct Rows {
 // keep the loads and stores of the partial sums few; every row is read in
 // order, which is what the memory system streams best.
 template <int Count>
-void AddRows(const Rows& rows, int y, size_t n, uint16_t* partial) {
+void AddRows(const RowSpan& rows, int y, size_t n, uint16_t* partial) {
   size_t i = 0;
 #ifdef __SSE2__
   const __m128i zero = _mm_setzero_si128();
@@ -164,11 +168,11 @@ void AddRows(const Rows& rows, int y, size_t n, uint16_t* partial) {
   }
 }
 
-// Column sums of rows [y, y + count), at most kRowsPer16Bits of them.
+// At most this many rows go into one set of 16-bit partial sums.
 constexpr int kRowsPer16Bits = 256;  // 256 * 255 fits in 16 bits
 
-void SumRows(const Rows& rows, int y, int count, size_t n, uint16_t* sums) {
-  std::fill(sums, sums + n, uint16_t{0});
+// Adds rows [y, y + count) to the column sums.
+void SumRows(const RowSpan& rows, int y, int count, size_t n, uint16_t* sums) {
   for (; count >= 8; count -= 8, y += 8) AddRows<8>(rows, y, n, sums);
   if (count >= 4) {
     AddRows<4>(rows, y, n, sums);
@@ -183,25 +187,26 @@ void SumRows(const Rows& rows, int y, int count, size_t n, uint16_t* sums) {
   if (count == 1) AddRows<1>(rows, y, n, sums);
 }
 
-// Horizontal results of the source rows that are still needed, so that a rim
-// row shared by neighbouring footprints is reduced once.
+// Horizontal results of the rim rows that are still needed, so that a row
+// shared by neighbouring footprints is reduced once.
 class ReducedRows {
  public:
-  ReducedRows(const Rows& rows, const Axis& axis, size_t size)
-      : FRows(rows), FAxis(axis), FSize(size) {}
-
-  const double* Get(int row) {
-    for (Entry& e : FEntries)
-      if (e.row == row) return e.values.data();
+  void Add(int row, const uint8_t* data, const Axis& axis, size_t size) {
     Entry entry{row, {}};
     if (!FSpare.empty()) {
       entry.values = std::move(FSpare.back());
       FSpare.pop_back();
     }
-    entry.values.resize(FSize);
-    ReduceRow(FRows[row], FAxis, entry.values.data());
+    entry.values.resize(size);
+    ReduceRow(data, axis, entry.values.data());
     FEntries.push_back(std::move(entry));
-    return FEntries.back().values.data();
+  }
+
+  // Null when the row was not kept.
+  const double* Get(int row) const {
+    for (const Entry& e : FEntries)
+      if (e.row == row) return e.values.data();
+    return nullptr;
   }
 
   // Footprints only move down the picture: rows above `first` are done.
@@ -221,9 +226,6 @@ class ReducedRows {
     int row;
     std::vector<double> values;
   };
-  Rows FRows;
-  const Axis& FAxis;
-  size_t FSize;
   std::vector<Entry> FEntries;
   std::vector<std::vector<double>> FSpare;
 };
@@ -234,60 +236,184 @@ uint8_t ToByte(double value) {
   return static_cast<uint8_t>(std::clamp(std::nearbyint(value), 0.0, 255.0));
 }
 
+[[noreturn]] void Fail(int line) {
+  throw EAssertionFailed(Format(SAssertionFailed, "bitmaputils.cpp", line));
+}
+
 }  // namespace
 
-Picture Stretch(const Picture& source, int width, int height) {
-  const int ws = source.Width();
-  const int hs = source.Height();
-  if (ws < 1 || hs < 1)
-    throw EAssertionFailed(Format(SAssertionFailed, "bitmaputils.cpp", __LINE__));
-  if (width == 0 || height == 0) throw EZeroDivide(SZeroDivide);
-  // Negative sizes have no meaning; refuse them like an empty source.
-  if (width < 0 || height < 0)
-    throw EAssertionFailed(Format(SAssertionFailed, "bitmaputils.cpp", __LINE__));
-  const double area = static_cast<double>(int64_t{ws} * hs) / width / height;
-  const double sx = static_cast<double>(ws) / width;
-  const double sy = static_cast<double>(hs) / height;
-
+// Source rows are taken one batch at a time: a run of whole rows of one
+// footprint goes into 16-bit column sums, a rim row is reduced horizontally
+// and kept until the last footprint that weighs it is done. A target row is
+// written as soon as its last weighted source row has arrived. Whole rows of
+// one footprint are never weighed by another (the next footprint starts at
+// or after the last cell of this one), so one set of run sums suffices.
+struct TStretcher::State {
+  int hs = 0, ht = 0;
+  double area = 0;
+  Axis across, down;
+  size_t sourceValues = 0, targetValues = 0;
   Picture target;
-  target.Create(width, height, 24);
 
-  // A 24-bit source is read in place; other depths through a converted copy.
-  Picture converted;
-  const Picture* work = &source;
-  if (source.BitCount() != 24) {
-    converted = source;
-    converted.ConvertTo24();
-    work = &converted;
-  }
-  const Rows rows{work->ScanLine(0), work->Stride()};
+  int nextRow = 0;     // source rows taken so far
+  int nextTarget = 0;  // target rows written so far
+  int runCursor = 0;   // first target whose run of whole rows may still come
+  int runOwner = -1;   // target whose run is being summed, -1 for none
+  int batchRows = 0;   // rows in columnSums
+  std::vector<uint16_t> columnSums;
+  std::vector<double> runSums, batchSums, sums;
+  ReducedRows reduced;
 
-  const Axis across = MakeAxis(ws, width, sx);
-  const Axis down = MakeAxis(hs, height, sy);
-  const size_t sourceValues = 3 * static_cast<size_t>(ws);
-  const size_t targetValues = 3 * static_cast<size_t>(width);
-  std::vector<uint16_t> columnSums;  // made when a footprint holds whole rows
-  std::vector<double> sums(targetValues), batchSums(targetValues);
-  ReducedRows reduced(rows, across, targetValues);
+  const Footprint& Span(int y) const { return down.spans[static_cast<size_t>(y)]; }
+  static bool HasRun(const Footprint& span) { return span.runBegin < span.runEnd; }
 
-  for (int y = 0; y < height; ++y) {
-    const Footprint& span = down.spans[static_cast<size_t>(y)];
-    std::fill(sums.begin(), sums.end(), 0.0);
-    for (int batch = span.runBegin; batch < span.runEnd; batch += kRowsPer16Bits) {
-      const int count = std::min(span.runEnd - batch, kRowsPer16Bits);
-      columnSums.resize(sourceValues);
-      SumRows(rows, batch, count, sourceValues, columnSums.data());
-      ReduceRow(columnSums.data(), across, batchSums.data());
-      for (size_t k = 0; k < targetValues; ++k) sums[k] += batchSums[k];
+  // Whether a target row not yet written weighs source row l at its rim.
+  bool IsRim(int l) const {
+    for (int y = nextTarget; y < ht && Span(y).first <= l; ++y) {
+      for (int i = Span(y).tapBegin; i < Span(y).tapEnd; ++i)
+        if (down.taps[static_cast<size_t>(i)].index == l) return true;
     }
-    reduced.Forget(span.first);
-    for (int i = span.tapBegin; i < span.tapEnd; ++i) {
-      const Tap& tap = down.taps[static_cast<size_t>(i)];
-      const double* values = reduced.Get(tap.index);
-      for (size_t k = 0; k < targetValues; ++k) sums[k] += tap.weight * values[k];
-    }
-    uint8_t* out = target.ScanLine(y);
-    for (size_t k = 0; k < targetValues; ++k) out[k] = ToByte(sums[k] / area);
+    return false;
   }
+
+  void Take(const RowSpan& rows, int count) {
+    for (int i = 0; i < count;) {
+      const int l = nextRow;
+      int taken = 1;
+      while (runCursor < ht && (!HasRun(Span(runCursor)) || Span(runCursor).runEnd <= l))
+        ++runCursor;
+      if (runCursor < ht && Span(runCursor).runBegin <= l) {
+        const Footprint& span = Span(runCursor);
+        if (runOwner != runCursor) {
+          if (runOwner >= 0 || l != span.runBegin) Fail(__LINE__);
+          runOwner = runCursor;
+          runSums.assign(targetValues, 0.0);
+          columnSums.resize(sourceValues);
+        }
+        taken = std::min({span.runEnd - l, count - i, kRowsPer16Bits - batchRows});
+        if (batchRows == 0) std::fill(columnSums.begin(), columnSums.end(), uint16_t{0});
+        SumRows(rows, i, taken, sourceValues, columnSums.data());
+        batchRows += taken;
+        if (batchRows == kRowsPer16Bits || l + taken == span.runEnd) {
+          ReduceRow(columnSums.data(), across, batchSums.data());
+          for (size_t k = 0; k < targetValues; ++k) runSums[k] += batchSums[k];
+          batchRows = 0;
+        }
+      }
+      for (int j = 0; j < taken; ++j)
+        if (IsRim(l + j)) reduced.Add(l + j, rows[i + j], across, targetValues);
+      nextRow += taken;
+      i += taken;
+      WriteReadyRows();
+    }
+  }
+
+  void WriteReadyRows() {
+    for (; nextTarget < ht && Span(nextTarget).last < nextRow; ++nextTarget) {
+      const Footprint& span = Span(nextTarget);
+      if (HasRun(span)) {
+        if (runOwner != nextTarget || batchRows != 0) Fail(__LINE__);
+        sums.swap(runSums);
+        runOwner = -1;
+      } else {
+        std::fill(sums.begin(), sums.end(), 0.0);
+      }
+      reduced.Forget(span.first);
+      for (int i = span.tapBegin; i < span.tapEnd; ++i) {
+        const Tap& tap = down.taps[static_cast<size_t>(i)];
+        const double* values = reduced.Get(tap.index);
+        if (!values) Fail(__LINE__);
+        for (size_t k = 0; k < targetValues; ++k) sums[k] += tap.weight * values[k];
+      }
+      uint8_t* out = target.ScanLine(nextTarget);
+      for (size_t k = 0; k < targetValues; ++k) out[k] = ToByte(sums[k] / area);
+    }
+  }
+};
+
+TStretcher::TStretcher(TargetSize targetSize) : FTargetSize(std::move(targetSize)) {}
+
+TStretcher::TStretcher(int width, int height)
+    : FTargetSize([width, height](int, int) {
+        return std::pair{width, height};
+      }) {}
+
+TStretcher::~TStretcher() = default;
+
+void TStretcher::Begin(int width, int height) {
+  FState.reset();
+  if (width < 1 || height < 1) Fail(__LINE__);
+  const auto [wt, ht] = FTargetSize(width, height);
+  if (wt == 0 || ht == 0) throw EZeroDivide(SZeroDivide);
+  // Negative sizes have no meaning; refuse them like an empty source.
+  if (wt < 0 || ht < 0) Fail(__LINE__);
+
+  auto state = std::make_unique<State>();
+  State& s = *state;
+  s.hs = height;
+  s.ht = ht;
+  s.area = static_cast<double>(int64_t{width} * height) / wt / ht;
+  const double sx = static_cast<double>(width) / wt;
+  const double sy = static_cast<double>(height) / ht;
+  s.target.Create(wt, ht, 24);
+  s.across = MakeAxis(width, wt, sx);
+  s.down = MakeAxis(height, ht, sy);
+  s.sourceValues = 3 * static_cast<size_t>(width);
+  s.targetValues = 3 * static_cast<size_t>(wt);
+  s.batchSums.resize(s.targetValues);
+  s.sums.resize(s.targetValues);
+  s.WriteReadyRows();  // footprints too thin to weigh any row
+  FState = std::move(state);
+}
+
+void TStretcher::Rows(int first, int count, const uint8_t* data, ptrdiff_t stride) {
+  State* s = FState.get();
+  if (!s || first != s->nextRow || count < 0 || count > s->hs - first || (count > 0 && !data)) {
+    FState.reset();
+    Fail(__LINE__);
+  }
+  try {
+    s->Take(RowSpan{data, stride}, count);
+  } catch (...) {
+    FState.reset();  // half-taken rows leave nothing to continue from
+    throw;
+  }
+}
+
+Picture TStretcher::Finish() {
+  if (!FState || FState->nextRow != FState->hs || FState->nextTarget != FState->ht) {
+    FState.reset();
+    Fail(__LINE__);
+  }
+  Picture target = std::move(FState->target);
+  FState.reset();
   return target;
+}
+
+Picture Stretch(const Picture& source, int width, int height) {
+  TStretcher stretcher(width, height);
+  const int ws = source.Width(), hs = source.Height();
+  stretcher.Begin(ws, hs);
+  if (source.BitCount() == 24) {
+    stretcher.Rows(0, hs, source.ScanLine(0), source.Stride());
+    return stretcher.Finish();
+  }
+  // Other depths are converted a few rows at a time.
+  const size_t rowBytes = 3 * static_cast<size_t>(ws);
+  const int chunk = static_cast<int>(std::clamp<size_t>((size_t{256} << 10) / rowBytes, 1, 16));
+  std::vector<uint8_t> buffer(rowBytes * static_cast<size_t>(std::min(chunk, hs)));
+  for (int y = 0; y < hs; y += chunk) {
+    const int count = std::min(chunk, hs - y);
+    for (int r = 0; r < count; ++r) {
+      uint8_t* row = buffer.data() + r * rowBytes;
+      for (int x = 0; x < ws; ++x) {
+        const Rgb c = source.Pixel(x, y + r);
+        row[3 * x] = c.b;
+        row[3 * x + 1] = c.g;
+        row[3 * x + 2] = c.r;
+      }
+    }
+    stretcher.Rows(y, count, buffer.data(), static_cast<ptrdiff_t>(rowBytes));
+  }
+  return stretcher.Finish();
 }
