@@ -18,6 +18,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/rowsink.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 
@@ -39,6 +40,8 @@ constexpr uint64_t kFreeOutputBytes = uint64_t{16} << 20;
 constexpr size_t kMaxFileSize = size_t{1} << 30;
 // The codec recommends at most 4 rows per call.
 constexpr JDIMENSION kMaxBatch = 16;
+// Rows handed to a sink per call: few enough to stay in the cache.
+constexpr JDIMENSION kStripRows = 16;
 
 // ---------------------------------------------------------------------------
 // Fatal codec errors.
@@ -52,7 +55,7 @@ constexpr JDIMENSION kMaxBatch = 16;
 // so the jump skips no cleanup. Guarded() reports false and ordinary C++ code
 // above it throws the exception.
 
-enum class Failure { Codec, TooManyScans, Handler };
+enum class Failure { Codec, TooManyScans, Handler, Sink };
 
 // What the callbacks reach through client_data. It lives in the frame that
 // owns the codec object, above every jump.
@@ -108,6 +111,7 @@ bool Guarded(CodecContext& ctx, void (*step)(void*), void* arg) {
     case Failure::TooManyScans:
       throw EJPEG(Format(SJPEGTooManyScans, kMaxScans));
     case Failure::Handler:
+    case Failure::Sink:
       std::rethrow_exception(ctx.pending);
     case Failure::Codec:
       break;
@@ -117,6 +121,23 @@ bool Guarded(CodecContext& ctx, void (*step)(void*), void* arg) {
 
 void Run(CodecContext& ctx, void (*step)(void*), void* arg) {
   if (!Guarded(ctx, step, arg)) Raise(ctx);
+}
+
+bool IsAbort(const std::exception_ptr& e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const EAbort&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// As Run, but false when the progress handler stopped the step with EAbort.
+bool RunUnlessStopped(CodecContext& ctx, void (*step)(void*), void* arg) {
+  if (Guarded(ctx, step, arg)) return true;
+  if (ctx.failure == Failure::Handler && IsAbort(ctx.pending)) return false;
+  Raise(ctx);
 }
 
 int Percent(const jpeg_progress_mgr& p) {
@@ -331,38 +352,60 @@ class Compressor {
 };
 
 // ---------------------------------------------------------------------------
-// Reading rows into the picture.
+// Reading rows: straight into a picture's rows, or into a strip of rows that
+// is handed on to a sink whenever it is full.
+
+struct Strip {
+  TRowSink* sink;
+  JDIMENSION rows;   // its height
+  JDIMENSION first;  // the picture row in its first row
+  JDIMENSION read;   // rows of the current pass read so far
+  bool handOver;     // the current pass is the one the sink gets
+  uint8_t* bgr;      // 8-bit rows expanded through the colour map
+  size_t bgrStride;
+};
 
 // Everything a decoding pass needs, as plain data for the guarded steps.
 struct RowJob {
   j_decompress_ptr cinfo;
   CodecContext* ctx;
-  Picture* picture;
-  uint8_t* base;  // the picture's first row
+  Picture* picture;  // the rows' home, or null for a sink
+  Strip* strip;      // the rows' way to a sink, or null
+  uint8_t* base;     // the picture's first row, or the strip's
   size_t stride;
   size_t rowBytes;
   uint8_t* cmyk;  // four-sample rows of a CMYK file before conversion, or null
   size_t cmykStride;
   bool inverted;  // Adobe CMYK: 0 means full ink
   bool quantised;
-  bool showScans;  // buffered mode with someone to show each scan to
-  JDIMENSION rowsDone;
+  bool showScans;       // buffered mode with someone to show each scan to
+  JDIMENSION rowsDone;  // the furthest row any pass has reached
 };
 
-void SetPaletteFrom(Picture& picture, const jpeg_decompress_struct& c) {
-  std::vector<Rgb> palette;
-  if (c.colormap != nullptr) {
-    palette.resize(static_cast<size_t>(std::max(c.actual_number_of_colors, 0)));
-    for (size_t i = 0; i < palette.size(); ++i) {
-      if (c.out_color_components == 1) {
-        const uint8_t v = c.colormap[0][i];
-        palette[i] = {v, v, v};
-      } else {
-        palette[i] = {c.colormap[0][i], c.colormap[1][i], c.colormap[2][i]};
-      }
+uint8_t* RowAt(const RowJob& job, JDIMENSION y) {
+  const JDIMENSION first = job.strip != nullptr ? job.strip->first : 0;
+  return job.base + (y - first) * job.stride;
+}
+
+// The codec's colour map, grey entries from a one-component output; `out`
+// has room for 256. Returns the number of entries.
+size_t ColourMap(const jpeg_decompress_struct& c, Rgb* out) {
+  if (c.colormap == nullptr) return 0;
+  const size_t count = static_cast<size_t>(std::clamp(c.actual_number_of_colors, 0, 256));
+  for (size_t i = 0; i < count; ++i) {
+    if (c.out_color_components == 1) {
+      const uint8_t v = c.colormap[0][i];
+      out[i] = {v, v, v};
+    } else {
+      out[i] = {c.colormap[0][i], c.colormap[1][i], c.colormap[2][i]};
     }
   }
-  picture.SetPalette(std::move(palette));
+  return count;
+}
+
+void SetPaletteFrom(Picture& picture, const jpeg_decompress_struct& c) {
+  Rgb entries[256];
+  picture.SetPalette(std::vector<Rgb>(entries, entries + ColourMap(c, entries)));
 }
 
 // Blue, green, red from C, M, Y, K. Stored plainly, 0 is no ink; Adobe's
@@ -377,35 +420,88 @@ void CmykToBgr(const uint8_t* cmyk, uint8_t* bgr, JDIMENSION width, bool inverte
   }
 }
 
-// One output pass, the codec's recommended number of rows per call, straight
-// into the picture's rows (CMYK goes through a small buffer).
-void ReadPass(RowJob& job) {
+// Hands the strip's first `count` rows to the sink. 8-bit rows become 24-bit
+// ones exactly as a converted 8-bit picture would: indices past the colour
+// map are black.
+void Deliver(const RowJob& job, JDIMENSION count) {
+  const Strip& s = *job.strip;
+  const uint8_t* data = job.base;
+  size_t stride = job.stride;
+  if (job.quantised) {
+    Rgb map[256] = {};
+    ColourMap(*job.cinfo, map);
+    const JDIMENSION width = job.cinfo->output_width;
+    for (JDIMENSION r = 0; r < count; ++r) {
+      const uint8_t* index = job.base + r * job.stride;
+      uint8_t* bgr = s.bgr + r * s.bgrStride;
+      for (JDIMENSION x = 0; x < width; ++x, bgr += 3) {
+        const Rgb colour = map[index[x]];
+        bgr[0] = colour.b;
+        bgr[1] = colour.g;
+        bgr[2] = colour.r;
+      }
+    }
+    data = s.bgr;
+    stride = s.bgrStride;
+  }
+  s.sink->Rows(static_cast<int>(s.first), static_cast<int>(count), data,
+               static_cast<ptrdiff_t>(stride));
+}
+
+// Deliver inside a guarded step: what the sink throws is kept for Raise().
+bool HandOver(const RowJob& job, JDIMENSION count) noexcept {
+  try {
+    Deliver(job, count);
+    return true;
+  } catch (...) {
+    job.ctx->pending = std::current_exception();
+    return false;
+  }
+}
+
+// One output pass, the codec's recommended number of rows per call, into the
+// job's rows (CMYK goes through a small buffer). A strip goes to the sink
+// only in the pass that is its own; other passes just reuse it.
+void ReadPass(RowJob& job, bool last) {
   j_decompress_ptr c = job.cinfo;
   const JDIMENSION batch = std::clamp(static_cast<JDIMENSION>(std::max(c->rec_outbuf_height, 1)),
                                       JDIMENSION{1}, kMaxBatch);
   const size_t padding = job.stride - job.rowBytes;
+  Strip* strip = job.strip;
+  if (strip != nullptr) {
+    strip->first = strip->read = c->output_scanline;
+    strip->handOver = last;
+  }
   JSAMPROW rows[kMaxBatch];
   while (c->output_scanline < c->output_height) {
     const JDIMENSION y = c->output_scanline;
-    const JDIMENSION count = std::min(batch, c->output_height - y);
+    JDIMENSION count = std::min(batch, c->output_height - y);
+    if (strip != nullptr) count = std::min(count, strip->first + strip->rows - y);
     for (JDIMENSION i = 0; i < count; ++i)
-      rows[i] =
-          job.cmyk != nullptr ? job.cmyk + i * job.cmykStride : job.base + (y + i) * job.stride;
+      rows[i] = job.cmyk != nullptr ? job.cmyk + i * job.cmykStride : RowAt(job, y + i);
     const JDIMENSION got = jpeg_read_scanlines(c, rows, count);
     if (got == 0) break;
     for (JDIMENSION i = 0; i < got; ++i) {
-      uint8_t* row = job.base + (y + i) * job.stride;
+      uint8_t* row = RowAt(job, y + i);
       if (job.cmyk != nullptr) CmykToBgr(rows[i], row, c->output_width, job.inverted);
       if (padding != 0) std::memset(row + job.rowBytes, 0, padding);
     }
-    job.rowsDone = std::max(job.rowsDone, y + got);
+    const JDIMENSION end = y + got;
+    job.rowsDone = std::max(job.rowsDone, end);
+    if (strip == nullptr) continue;
+    strip->read = end;
+    if (end == strip->first + strip->rows || end == c->output_height) {
+      if (strip->handOver && !HandOver(job, end - strip->first))
+        Fail(reinterpret_cast<j_common_ptr>(c), Failure::Sink);
+      strip->first = end;
+    }
   }
 }
 
 // After a pass shown while a multi-scan file arrives: palette, then the handler.
 bool ShowPass(RowJob& job) noexcept {
   try {
-    if (job.quantised) SetPaletteFrom(*job.picture, *job.cinfo);
+    if (job.quantised && job.picture != nullptr) SetPaletteFrom(*job.picture, *job.cinfo);
   } catch (...) {
     job.ctx->pending = std::current_exception();
     return false;
@@ -413,7 +509,7 @@ bool ShowPass(RowJob& job) noexcept {
   return Notify(*job.ctx, Percent(job.ctx->progress));
 }
 
-void ReadSingle(void* p) { ReadPass(*static_cast<RowJob*>(p)); }
+void ReadSingle(void* p) { ReadPass(*static_cast<RowJob*>(p), true); }
 
 // Buffered-image mode: a pass per scan for someone watching, then the final
 // pass. Unwatched, the whole file is taken in first and shown once.
@@ -424,7 +520,7 @@ void ReadBuffered(void* p) {
     while (!jpeg_input_complete(c)) {
       CheckScanCount(c);
       jpeg_start_output(c, c->input_scan_number);
-      ReadPass(job);
+      ReadPass(job, false);
       jpeg_finish_output(c);
       if (!ShowPass(job)) Fail(reinterpret_cast<j_common_ptr>(c), Failure::Handler);
     }
@@ -436,8 +532,34 @@ void ReadBuffered(void* p) {
     } while (status != JPEG_REACHED_EOI && status != JPEG_SUSPENDED);
   }
   jpeg_start_output(c, c->input_scan_number);
-  ReadPass(job);
+  ReadPass(job, true);
   jpeg_finish_output(c);
+}
+
+// Rows the codec never reached become zero rather than stale memory; the
+// colour map of buffered passes lives until the decompression is finished.
+void CompletePicture(RowJob& job, bool buffered) {
+  for (JDIMENSION y = job.rowsDone; y < job.cinfo->output_height; ++y)
+    std::memset(job.base + y * job.stride, 0, job.stride);
+  if (job.quantised && buffered) SetPaletteFrom(*job.picture, *job.cinfo);
+}
+
+// The sink gets every row even after a stop: those of its pass still in the
+// strip, then zero rows (index 0 of an 8-bit decode, as in a decoded picture).
+void CompleteStrip(RowJob& job) {
+  Strip& s = *job.strip;
+  const JDIMENSION height = job.cinfo->output_height;
+  JDIMENSION done = 0;
+  if (s.handOver) {
+    if (s.read > s.first) Deliver(job, s.read - s.first);
+    done = s.read;
+  }
+  if (done >= height) return;
+  std::memset(job.base, 0, s.rows * job.stride);
+  for (JDIMENSION y = done; y < height; y += s.rows) {
+    s.first = y;
+    Deliver(job, std::min(s.rows, height - y));
+  }
 }
 
 // The size the header promises must fit the pixel limit and be within reach
@@ -612,19 +734,30 @@ void TJPEGImage::Decode() {
   FHasBitmap = true;
   const std::shared_ptr<TJPEGData> data = FData;  // held for the whole decode
   try {
-    DecodeInto(*data);
-  } catch (const EAbort&) {
-    // Stopped by the progress handler: keep what was decoded.
+    DecodeInto(*data, nullptr);
   } catch (...) {
     FBitmap = Picture();
     throw;
   }
 }
 
-void TJPEGImage::DecodeInto(const TJPEGData& data) {
+void TJPEGImage::DecodeTo(TRowSink& sink) {
+  const std::shared_ptr<TJPEGData> data = FData;  // held for the whole decode
+  DecodeInto(*data, &sink);
+}
+
+void TJPEGImage::DecodeInto(const TJPEGData& data, TRowSink* sink) {
   Decompressor d(data.Data, this);
   jpeg_decompress_struct& c = d.Info();
-  d.Run(+[](void* p) { jpeg_read_header(static_cast<j_decompress_ptr>(p), TRUE); });
+  CodecContext& ctx = d.Context();
+  // A stop by the progress handler before the size is settled leaves an
+  // empty picture.
+  auto step = [&](void (*f)(void*)) { return RunUnlessStopped(ctx, f, &c); };
+  auto stoppedEarly = [&] {
+    if (sink != nullptr) sink->Begin(0, 0);
+  };
+  if (!step(+[](void* p) { jpeg_read_header(static_cast<j_decompress_ptr>(p), TRUE); }))
+    return stoppedEarly();
 
   c.scale_num = 1;
   c.scale_denom = 1u << std::clamp(ScaleShift, 0, 3);
@@ -655,45 +788,60 @@ void TJPEGImage::DecodeInto(const TJPEGData& data) {
   const bool buffered = ProgressiveDecode && jpeg_has_multiple_scans(&c);
   c.buffered_image = buffered ? TRUE : FALSE;
 
-  d.Run(+[](void* p) { jpeg_calc_output_dimensions(static_cast<j_decompress_ptr>(p)); });
+  if (!step(+[](void* p) { jpeg_calc_output_dimensions(static_cast<j_decompress_ptr>(p)); }))
+    return stoppedEarly();
   CheckDecodeSize(c, data.Data.size());
-  d.Run(+[](void* p) { jpeg_start_decompress(static_cast<j_decompress_ptr>(p)); });
+  if (!step(+[](void* p) { jpeg_start_decompress(static_cast<j_decompress_ptr>(p)); }))
+    return stoppedEarly();
 
   const int width = static_cast<int>(c.output_width);
   const int height = static_cast<int>(c.output_height);
-  FBitmap.CreateUninitialised(width, height, quantise ? 8 : 24);
-  AdviseHugePages(FBitmap.Bits(), static_cast<size_t>(FBitmap.Stride()) * FBitmap.Height());
-  if (quantise && !buffered) SetPaletteFrom(FBitmap, c);
-  std::vector<uint8_t> cmykRows;
-  if (cmyk) cmykRows.resize(size_t{kMaxBatch} * c.output_width * 4);
-
+  const int bitCount = quantise ? 8 : 24;
   RowJob job{};
   job.cinfo = &c;
-  job.ctx = &d.Context();
-  job.picture = &FBitmap;
-  job.base = FBitmap.Bits();
-  job.stride = static_cast<size_t>(FBitmap.Stride());
+  job.ctx = &ctx;
   job.rowBytes = static_cast<size_t>(width) * (quantise ? 1 : 3);
-  job.cmyk = cmyk ? cmykRows.data() : nullptr;
   job.cmykStride = size_t{c.output_width} * 4;
   job.inverted = c.saw_Adobe_marker != FALSE;
   job.quantised = quantise;
   job.showScans = static_cast<bool>(OnProgress);
-  // Rows the codec never reached become zero rather than stale memory; the
-  // colour map of buffered passes lives until the decompression is finished.
-  auto complete = [&] {
-    for (int y = static_cast<int>(job.rowsDone); y < height; ++y)
-      std::memset(job.base + y * job.stride, 0, job.stride);
-    if (quantise && buffered) SetPaletteFrom(FBitmap, c);
-  };
-  try {
-    ::Run(d.Context(), buffered ? ReadBuffered : ReadSingle, &job);
-  } catch (const EAbort&) {
-    complete();
-    throw;
+  std::vector<uint8_t> cmykRows;
+  if (cmyk) cmykRows.resize(size_t{kMaxBatch} * job.cmykStride);
+  job.cmyk = cmyk ? cmykRows.data() : nullptr;
+
+  // Into the picture the codec writes straight; a sink gets a strip at a
+  // time, so only a few rows are held.
+  Strip strip{};
+  std::vector<uint8_t> stripRows, bgrRows;
+  if (sink == nullptr) {
+    FBitmap.CreateUninitialised(width, height, bitCount);
+    AdviseHugePages(FBitmap.Bits(), static_cast<size_t>(FBitmap.Stride()) * FBitmap.Height());
+    if (quantise && !buffered) SetPaletteFrom(FBitmap, c);
+    job.picture = &FBitmap;
+    job.base = FBitmap.Bits();
+    job.stride = static_cast<size_t>(FBitmap.Stride());
+  } else {
+    sink->Begin(width, height);
+    job.stride = static_cast<size_t>(Picture::StrideFor(width, bitCount));
+    stripRows.resize(size_t{kStripRows} * job.stride);
+    if (quantise) {
+      strip.bgrStride = static_cast<size_t>(Picture::StrideFor(width, 24));
+      bgrRows.resize(size_t{kStripRows} * strip.bgrStride);
+      strip.bgr = bgrRows.data();
+    }
+    strip.sink = sink;
+    strip.rows = kStripRows;
+    job.strip = &strip;
+    job.base = stripRows.data();
   }
-  complete();
-  d.Run(+[](void* p) { jpeg_finish_decompress(static_cast<j_decompress_ptr>(p)); });
+
+  const bool read = RunUnlessStopped(ctx, buffered ? ReadBuffered : ReadSingle, &job);
+  if (sink == nullptr)
+    CompletePicture(job, buffered);
+  else
+    CompleteStrip(job);
+  // A stop while finishing changes nothing: every row is there.
+  if (read) step(+[](void* p) { jpeg_finish_decompress(static_cast<j_decompress_ptr>(p)); });
 }
 
 const Picture& TJPEGImage::Bitmap() {

@@ -20,6 +20,8 @@ struct TJPEGData {
   bool Grayscale = false;
 };
 
+class TRowSink;
+
 // How a TJPEGImage decodes and encodes.
 struct TJPEGSettings {
   int Quality = 90;                // encoding quality, 1 to 100
@@ -58,6 +60,23 @@ class TJPEGImage : public TJPEGSettings {
   // Makes the decoded picture unless there is one: 24 bits (blue, green,
   // red), or 8 bits with a palette for grey or EightBitOutput.
   void Decode();
+  // Decodes the compressed data as Decode would, with the same settings and
+  // limits, but hands the rows to the sink a strip at a time instead of
+  // keeping a picture: Begin with the size Decode's picture would have, then
+  // every row once, top first, as 24 bits, byte for byte what Decode and
+  // Picture::ConvertTo24 give (an 8-bit decode is expanded through its
+  // palette). The decoded picture is neither made nor used nor changed, and
+  // the object stays as it was. Only a strip of rows is held here; the
+  // codec's own working memory for a multi-scan file or two-pass quantising
+  // still grows with the picture.
+  // A failure propagates, as does anything the sink throws; the sink may have
+  // had some rows by then. When the progress handler stops it with EAbort,
+  // the call returns and the rows not decoded arrive as zeros (index 0 of an
+  // 8-bit decode), so the sink still gets every row; a stop before the size
+  // is known gives Begin(0, 0), Decode's empty picture. With
+  // ProgressiveDecode the sink gets only the final pass, so after a stop the
+  // rows earlier scans had shown are zeros too.
+  void DecodeTo(TRowSink& sink);
   // The decoded picture, decoding first when there is none.
   const Picture& Bitmap();
   bool HasBitmap() const { return FHasBitmap; }
@@ -89,7 +108,8 @@ class TJPEGImage : public TJPEGSettings {
 
  private:
   void SetData(std::shared_ptr<TJPEGData> data);
-  void DecodeInto(const TJPEGData& data);
+  // Into the decoded picture, or to the sink when there is one.
+  void DecodeInto(const TJPEGData& data, TRowSink* sink);
   void Compress();
 
   std::shared_ptr<TJPEGData> FData;
