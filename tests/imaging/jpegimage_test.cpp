@@ -21,6 +21,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/rowsink.h"
 #include "platform/errors.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +153,48 @@ std::string MessageOf(const std::function<void()>& action) {
     return e.Message();
   }
   return "(no exception)";
+}
+
+// Collects streamed rows into a 24-bit picture, checking that they come as
+// promised: one Begin, then each row once, in order.
+class Collector : public TRowSink {
+ public:
+  void Begin(int width, int height) override {
+    EXPECT_EQ(begun++, 0);
+    picture.Create(width, height, 24);
+  }
+  void Rows(int first, int count, const uint8_t* data, ptrdiff_t stride) override {
+    EXPECT_EQ(begun, 1);
+    EXPECT_EQ(first, next);
+    ASSERT_GT(count, 0);
+    ASSERT_LE(first + count, picture.Height());
+    for (int r = 0; r < count; ++r)
+      std::memcpy(picture.ScanLine(first + r), data + r * stride, size_t(picture.Width()) * 3);
+    next = first + count;
+    largest = std::max(largest, count);
+    if (failAfter >= 0 && next > failAfter) {
+      failAfter = -1;  // once: a sink that failed is not asked again
+      fail();
+    }
+  }
+  // Every row arrived.
+  bool Complete() const { return begun == 1 && next == picture.Height(); }
+
+  Picture picture;
+  int begun = 0, next = 0, largest = 0;
+  int failAfter = -1;
+  std::function<void()> fail;
+};
+
+// Byte for byte the pixels of the decoded picture made 24-bit.
+void ExpectSamePixels(const Picture& streamed, Picture decoded, const std::string& what) {
+  decoded.ConvertTo24();
+  ASSERT_EQ(streamed.Width(), decoded.Width()) << what;
+  ASSERT_EQ(streamed.Height(), decoded.Height()) << what;
+  for (int y = 0; y < decoded.Height(); ++y)
+    ASSERT_EQ(0, std::memcmp(std::as_const(streamed).ScanLine(y),
+                             std::as_const(decoded).ScanLine(y), size_t(decoded.Width()) * 3))
+        << what << ", row " << y;
 }
 
 }  // namespace
@@ -435,4 +478,134 @@ TEST(JPEGImage, ProgressHandlerCanStopDecodingAndEncoding) {
   watched.LoadFromMemory(progressive.data(), progressive.size());
   EXPECT_LE(Difference(watched.Bitmap(), Coded(40, 200)), 10);
   EXPECT_GT(calls, 10);
+}
+
+TEST(JPEGImage, DecodeToStreamsTheRowsDecodeMakes) {
+  Bytes cut = Encode(Coded(64, 48));
+  cut.resize(cut.size() * 2 / 3);
+  Bytes grey(50 * 30);
+  for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t((i % 50) * 5 + i / 50);
+  Bytes inks(24 * 24 * 4);
+  for (size_t i = 0; i < inks.size(); ++i) inks[i] = uint8_t(i * 7);
+  const std::pair<const char*, Bytes> files[] = {
+      {"baseline", Encode(Coded(41, 203))},
+      {"progressive", Encode(Coded(67, 45), true)},
+      {"grey", WriteRaw(50, 30, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, grey)},
+      {"cmyk", WriteRaw(24, 24, 4, JCS_CMYK, JCS_YCCK, true, inks)},
+      {"cut", cut}};
+  int shown = 0;
+  const std::pair<const char*, std::function<void(TJPEGImage&)>> settings[] = {
+      {"default", [](TJPEGImage&) {}},
+      {"eight-bit", [](TJPEGImage& j) { j.EightBitOutput = true; }},
+      {"eight-bit fast",
+       [](TJPEGImage& j) {
+         j.EightBitOutput = true;
+         j.FastDecode = true;
+       }},
+      {"grayscale", [](TJPEGImage& j) { j.Grayscale = true; }},
+      {"half, unsmoothed",
+       [](TJPEGImage& j) {
+         j.ScaleShift = 1;
+         j.BlockSmoothing = false;
+       }},
+      {"scan by scan", [&shown](TJPEGImage& j) {
+         j.ProgressiveDecode = true;
+         j.OnProgress = [&shown](TJPEGImage&, int) { ++shown; };
+       }}};
+  for (const auto& [file, bytes] : files)
+    for (const auto& [setting, set] : settings) {
+      const std::string what = std::string(file) + ", " + setting;
+      TJPEGImage jpeg;
+      set(jpeg);
+      jpeg.LoadFromMemory(bytes.data(), bytes.size());
+      Collector sink;
+      jpeg.DecodeTo(sink);
+      EXPECT_TRUE(sink.Complete()) << what;
+      EXPECT_FALSE(jpeg.HasBitmap()) << what;
+      ExpectSamePixels(sink.picture, DecodeBytes(bytes, set), what);
+      if (sink.picture.Height() > 100) {
+        EXPECT_LT(sink.largest * 4, sink.picture.Height()) << what;  // a few rows at a time
+      }
+    }
+  EXPECT_GT(shown, 10);  // the progressive file was shown scan by scan
+
+  // Not a JPEG file, or an empty one: the same error as Decode, before any row.
+  for (const Bytes& bad : {Bytes{'B', 'M', 0x36, 0, 0, 0}, Bytes{}}) {
+    TJPEGImage jpeg;
+    EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.LoadFromMemory(bad.data(), bad.size()); }),
+              bad.empty() ? "(no exception)" : Format(SJPEGError, JERR_NO_SOI));
+    Collector sink;
+    EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.DecodeTo(sink); }),
+              MessageOf<EJPEG>([&] { jpeg.Decode(); }));
+    EXPECT_EQ(sink.begun, 0);
+  }
+
+  // A decoded picture already held is left alone.
+  TJPEGImage held;
+  held.LoadFromMemory(cut.data(), cut.size());
+  const uint8_t* bits = held.Bitmap().Bits();
+  held.EightBitOutput = true;
+  Collector sink;
+  held.DecodeTo(sink);
+  EXPECT_EQ(held.Bitmap().Bits(), bits);
+  EXPECT_EQ(held.Bitmap().BitCount(), 24);
+  ExpectSamePixels(sink.picture, DecodeBytes(cut, [](TJPEGImage& j) { j.EightBitOutput = true; }),
+                   "held");
+}
+
+TEST(JPEGImage, DecodeToStoppedOrFailingSink) {
+  const Bytes file = Encode(Coded(40, 200));
+  // Stopped half way through the rows: those not decoded still arrive, as in
+  // the picture (an 8-bit one's zero index is a palette colour).
+  for (bool eight : {false, true}) {
+    auto set = [eight](TJPEGImage& j) {
+      j.EightBitOutput = eight;  // the quantiser's first pass is the first half
+      j.OnProgress = [eight](TJPEGImage&, int percent) {
+        if (percent >= (eight ? 75 : 50)) throw EAbort("");
+      };
+    };
+    TJPEGImage jpeg;
+    set(jpeg);
+    jpeg.LoadFromMemory(file.data(), file.size());
+    Collector sink;
+    ASSERT_NO_THROW(jpeg.DecodeTo(sink));
+    EXPECT_TRUE(sink.Complete());
+    const Picture decoded = DecodeBytes(file, set);
+    ExpectSamePixels(sink.picture, decoded, eight ? "stopped, 8-bit" : "stopped");
+    EXPECT_GT(sink.picture.Pixel(39, 0).r, 200);
+    EXPECT_EQ(sink.picture.Pixel(39, 199), eight ? decoded.Palette()[0] : Rgb());
+  }
+
+  // Stopped in the quantiser's first pass, before the size is settled: as
+  // Decode's empty picture.
+  auto stopAtOnce = [](TJPEGImage& j) {
+    j.EightBitOutput = true;
+    j.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
+  };
+  TJPEGImage early;
+  stopAtOnce(early);
+  early.LoadFromMemory(file.data(), file.size());
+  Collector empty;
+  ASSERT_NO_THROW(early.DecodeTo(empty));
+  EXPECT_EQ(empty.begun, 1);
+  EXPECT_TRUE(empty.picture.Empty());
+  EXPECT_TRUE(DecodeBytes(file, stopAtOnce).Empty());
+
+  // What the sink throws ends the decode, even EAbort.
+  for (bool abort : {false, true}) {
+    TJPEGImage jpeg;
+    jpeg.LoadFromMemory(file.data(), file.size());
+    Collector failing;
+    failing.failAfter = 50;
+    failing.fail = [abort] {
+      if (abort) throw EAbort("");
+      throw std::runtime_error("full");
+    };
+    if (abort)
+      EXPECT_THROW(jpeg.DecodeTo(failing), EAbort);
+    else
+      EXPECT_THROW(jpeg.DecodeTo(failing), std::runtime_error);
+    EXPECT_EQ(failing.next, 64);  // nothing after the failing call
+    EXPECT_FALSE(jpeg.HasBitmap());
+  }
 }
