@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/errors.h"
@@ -258,6 +261,103 @@ TEST(Stretch, RefusesBadSizesBeforeCreatingAnything) {
   EXPECT_THROW(Stretch(one, 1 << 30, 0), EZeroDivide);
   EXPECT_THROW(Stretch(one, -1, 1 << 30), EAssertionFailed);
   EXPECT_THROW(Stretch(one, 5, -5), EAssertionFailed);
+}
+
+// Feeds the rows of a 24-bit source to a stretcher in chunks of `chunk` rows,
+// from a copy whose rows lie `gap` bytes apart, bottom-up when `upward`.
+Picture FeedInChunks(TStretcher& stretcher, const Picture& source, int chunk, int gap = 0,
+                     bool upward = false) {
+  const int w = source.Width(), h = source.Height();
+  const ptrdiff_t pitch = 3 * w + gap, stride = upward ? -pitch : pitch;
+  std::vector<uint8_t> copy(static_cast<size_t>(pitch * h), 0xA5);
+  uint8_t* top = copy.data() + (upward ? pitch * (h - 1) : 0);
+  for (int y = 0; y < h; ++y) std::memcpy(top + y * stride, source.ScanLine(y), 3 * w);
+  stretcher.Begin(w, h);
+  for (int y = 0; y < h; y += chunk)
+    stretcher.Rows(y, std::min(chunk, h - y), top + y * stride, stride);
+  return stretcher.Finish();
+}
+
+TEST(Stretcher, AnyChunkingAgreesWithDirectEvaluation) {
+  std::mt19937 rng(31337);
+  // The target follows the source's orientation, as the composition does.
+  TStretcher oriented([](int w, int h) { return w >= h ? std::pair{27, 21} : std::pair{21, 27}; });
+  std::uniform_int_distribution<int> side(1, 90);
+  for (int n = 0; n < 40; ++n) {
+    const Picture source = RandomPicture(rng, side(rng), side(rng));
+    const bool landscape = source.Width() >= source.Height();
+    const Picture expected = DirectStretch(source, landscape ? 27 : 21, landscape ? 21 : 27);
+    for (int chunk : {1, 7, 13, source.Height()})
+      EXPECT_EQ(Difference(FeedInChunks(oriented, source, chunk), expected), "")
+          << source.Width() << "x" << source.Height() << " in chunks of " << chunk;
+  }
+  // Runs of whole rows beyond what 16-bit sums hold, enlargements, near-unit
+  // ratios; rows apart in memory or bottom-up; a picture dropped half-fed.
+  const int cases[][4] = {{7, 700, 2, 1}, {613, 529, 3, 7}, {9, 1100, 4, 3},     {2, 3, 257, 101},
+                          {1, 1, 5, 300}, {97, 89, 96, 90}, {140, 105, 270, 210}};
+  for (const auto [ws, hs, wt, ht] : cases) {
+    const Picture source = RandomPicture(rng, ws, hs, hs > 600 ? 240 : 0);
+    const Picture expected = DirectStretch(source, wt, ht);
+    TStretcher fixed(wt, ht);
+    fixed.Begin(ws, hs);
+    fixed.Rows(0, hs / 2, source.ScanLine(0), source.Stride());
+    for (auto [chunk, gap, upward] : {std::tuple{1, 0, false},
+                                      {5, 0, false},
+                                      {16, 0, false},
+                                      {hs, 0, false},
+                                      {3, 29, false},
+                                      {8, 1, true}})
+      EXPECT_EQ(Difference(FeedInChunks(fixed, source, chunk, gap, upward), expected), "")
+          << ws << "x" << hs << " -> " << wt << "x" << ht << " in chunks of " << chunk;
+  }
+  // Other depths go through Stretch converted a slice of rows at a time.
+  Picture indexed;
+  indexed.Create(23, 45, 8);
+  std::vector<Rgb> palette(256);
+  for (Rgb& c : palette) c = {static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), 9};
+  indexed.SetPalette(palette);
+  for (int y = 0; y < 45; ++y)
+    for (int x = 0; x < 23; ++x) indexed.ScanLine(y)[x] = static_cast<uint8_t>(rng());
+  EXPECT_EQ(Difference(Stretch(indexed, 10, 6), DirectStretch(indexed, 10, 6)), "");
+}
+
+TEST(Stretcher, RefusesBadSizesAndRowsOutOfTurn) {
+  auto begin = [](int ws, int hs, int wt, int ht) {
+    TStretcher([wt, ht](int, int) { return std::pair{wt, ht}; }).Begin(ws, hs);
+  };
+  // The source is checked first; no picture this size could be made.
+  EXPECT_THROW(begin(0, 1, 0, 1 << 30), EAssertionFailed);
+  EXPECT_THROW(begin(5, -1, 3, 3), EAssertionFailed);
+  EXPECT_THROW(begin(1, 1, 0, 1 << 30), EZeroDivide);
+  EXPECT_THROW(begin(1, 1, 1 << 30, 0), EZeroDivide);
+  EXPECT_THROW(begin(1, 1, -1, 1 << 30), EAssertionFailed);
+  EXPECT_THROW(begin(1, 1, 5, -5), EAssertionFailed);
+
+  std::mt19937 rng(8);
+  const Picture source = RandomPicture(rng, 6, 10);
+  const ptrdiff_t stride = source.Stride();
+  auto row = [&](int y) { return source.ScanLine(y); };
+  TStretcher stretcher(3, 2);
+  EXPECT_THROW(stretcher.Rows(0, 1, row(0), stride), EAssertionFailed);  // before Begin
+  EXPECT_THROW(stretcher.Finish(), EAssertionFailed);
+  // Each misuse fails, and the picture must then be begun again.
+  for (const auto& misuse : std::initializer_list<std::function<void()>>{
+           [&] { stretcher.Rows(5, 1, row(5), stride); },   // a row skipped
+           [&] { stretcher.Rows(3, 2, row(3), stride); },   // rows again
+           [&] { stretcher.Rows(4, 7, row(4), stride); },   // beyond the height
+           [&] { stretcher.Rows(4, -1, row(4), stride); },  // a negative count
+           [&] { stretcher.Finish(); }}) {                  // rows missing
+    stretcher.Begin(6, 10);
+    stretcher.Rows(0, 4, row(0), stride);
+    EXPECT_THROW(misuse(), EAssertionFailed);
+    EXPECT_THROW(stretcher.Rows(4, 6, row(4), stride), EAssertionFailed);
+    EXPECT_THROW(stretcher.Finish(), EAssertionFailed);
+  }
+  stretcher.Begin(6, 10);
+  stretcher.Rows(0, 4, row(0), stride);
+  stretcher.Rows(4, 6, row(4), stride);
+  EXPECT_EQ(Difference(stretcher.Finish(), DirectStretch(source, 3, 2)), "");
+  EXPECT_THROW(stretcher.Finish(), EAssertionFailed);  // the result was handed over
 }
 
 }  // namespace
