@@ -1,7 +1,8 @@
 // Reading and scaling one photo of each size class: the full-size decode, the
 // same decode by libjpeg's own djpeg (the floor we compare against), Stretch
-// to the largest punch size, and decode plus Stretch with the peak memory of a
-// fresh process that does it once; and two enlargements by Stretch.
+// to the largest punch size, the same scaling fed a few rows at a time, and
+// decode plus Stretch, whole or streamed, with the peak memory of a fresh
+// process that does it once; and two enlargements by Stretch.
 //
 //   build/bench/bench_imaging --benchmark_repetitions=5
 //       --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true
@@ -165,6 +166,22 @@ void BM_Stretch(benchmark::State& state, int sizeClass) {
   }
 }
 
+// The decoded photo handed to a TStretcher `chunk` rows at a time, as a
+// decoder would.
+void BM_StretchRows(benchmark::State& state, int sizeClass, int chunk) {
+  const std::string path = PhotoFor(state, sizeClass);
+  if (path.empty()) return;
+  const Picture photo = Decode(path);
+  TStretcher stretcher(kTargetWidth, kTargetHeight);
+  for (auto _ : state) {
+    stretcher.Begin(photo.Width(), photo.Height());
+    for (int y = 0; y < photo.Height(); y += chunk)
+      stretcher.Rows(y, std::min(chunk, photo.Height() - y), photo.ScanLine(y), photo.Stride());
+    Picture small = stretcher.Finish();
+    benchmark::DoNotOptimize(small.Bits());
+  }
+}
+
 // Enlargements, which read few source pixels per target pixel, on a picture
 // of smooth gradients.
 void BM_StretchUp(benchmark::State& state, int ws, int hs, int wt, int ht) {
@@ -210,19 +227,29 @@ void BM_StretchShareOfDjpeg(benchmark::State& state, int sizeClass) {
   state.counters["share"] = stretch[stretch.size() / 2] / djpegMedian;
 }
 
-void BM_DecodeAndStretch(benchmark::State& state, int sizeClass) {
+// Reads and scales one photo, through the full-size picture or, when
+// `streamed`, with the decoded rows going straight to the scaler.
+Picture DecodeAndStretch(TJPEGImage& jpeg, bool streamed) {
+  if (!streamed) return Stretch(jpeg.Bitmap(), kTargetWidth, kTargetHeight);
+  TStretcher stretcher(kTargetWidth, kTargetHeight);
+  jpeg.DecodeTo(stretcher);
+  return stretcher.Finish();
+}
+
+void BM_DecodeAndStretch(benchmark::State& state, int sizeClass, bool streamed) {
   const std::string path = PhotoFor(state, sizeClass);
   if (path.empty()) return;
   for (auto _ : state) {
     TJPEGImage jpeg;
     jpeg.LoadFromFile(path);
-    Picture small = Stretch(jpeg.Bitmap(), kTargetWidth, kTargetHeight);
+    Picture small = DecodeAndStretch(jpeg, streamed);
     benchmark::DoNotOptimize(small.Bits());
   }
   // Peak memory from a fresh process, which holds nothing of this one's.
   std::string report;
   long startKb = 0, peakKb = 0, width = 0, height = 0;
-  if (Run({"/proc/self/exe", kPeakRssOption, path}, &report) != 0 ||
+  if (Run({"/proc/self/exe", kPeakRssOption, path, streamed ? "streamed" : "whole"}, &report) !=
+          0 ||
       std::sscanf(report.c_str(), "%ld %ld %ld %ld", &startKb, &peakKb, &width, &height) != 4) {
     state.SkipWithError("the peak memory run failed");
     return;
@@ -254,11 +281,11 @@ long StatusKb(const char* field) {
 
 // The child of BM_DecodeAndStretch: reads and stretches one photo, then
 // prints its resident size before, its peak, both in KiB, and the photo's size.
-int PeakRss(const char* path) {
+int PeakRss(const char* path, bool streamed) {
   const long startKb = StatusKb("VmHWM");
   TJPEGImage jpeg;
   jpeg.LoadFromFile(path);
-  const Picture small = Stretch(jpeg.Bitmap(), kTargetWidth, kTargetHeight);
+  const Picture small = DecodeAndStretch(jpeg, streamed);
   std::printf("%ld %ld %d %d\n", startKb, StatusKb("VmHWM"), jpeg.Width(), jpeg.Height());
   return small.Width() == kTargetWidth ? 0 : 1;
 }
@@ -266,7 +293,8 @@ int PeakRss(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], kPeakRssOption) == 0) return PeakRss(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], kPeakRssOption) == 0)
+    return PeakRss(argv[2], std::strcmp(argv[3], "streamed") == 0);
   auto add = [](const std::string& name, auto function, auto... args) {
     return benchmark::RegisterBenchmark(name.c_str(), function, args...)
         ->Unit(benchmark::kMillisecond);
@@ -276,8 +304,11 @@ int main(int argc, char** argv) {
     add("Decode" + suffix, BM_Decode, c);
     add("Djpeg" + suffix, BM_Djpeg, c)->UseRealTime();
     add("Stretch" + suffix, BM_Stretch, c);
+    add("StretchRows" + suffix + "/1", BM_StretchRows, c, 1);
+    add("StretchRows" + suffix + "/16", BM_StretchRows, c, 16);
     add("StretchShareOfDjpeg" + suffix, BM_StretchShareOfDjpeg, c)->UseManualTime();
-    add("DecodeAndStretch" + suffix, BM_DecodeAndStretch, c);
+    add("DecodeAndStretch" + suffix, BM_DecodeAndStretch, c, false);
+    add("DecodeAndStretchStreamed" + suffix, BM_DecodeAndStretch, c, true);
   }
   add("DjpegStart", BM_DjpegStart)->UseRealTime();
   add("StretchUp/1x1-1000x1000", BM_StretchUp, 1, 1, 1000, 1000);
