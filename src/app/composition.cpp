@@ -127,6 +127,20 @@ Picture ReadJobPicture(const std::string& path) {
 
 TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
   TScaledJob job;
+  if (IsJpegExtension(ExtractFileExt(path))) {
+    // Decoded rows go straight into the scaler: a camera photo never needs
+    // its full-size picture in memory.
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile(path);
+    TStretcher stretcher([&job, sizeClass](int width, int height) {
+      job.orientation = OrientationOf(width, height);
+      const TPictureSize target = TargetSize(sizeClass, job.orientation);
+      return std::pair{target.width, target.height};
+    });
+    jpeg.DecodeTo(stretcher);
+    job.picture = stretcher.Finish();
+    return job;
+  }
   const Picture source = ReadJobPicture(path);
   job.orientation = OrientationOf(source.Width(), source.Height());
   const TPictureSize target = TargetSize(sizeClass, job.orientation);

@@ -252,6 +252,23 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
   const TComposition result = composer.ComposeFile(dir + "photo.JPEG", PunchSettings{}, true);
   EXPECT_EQ(result.label1, "210x158");
   EXPECT_EQ(result.sourcePath, dir + "photo.JPEG");
+  // Scaling while decoding gives the pixels of a full decode scaled, also for
+  // the paletted decode of a grey file.
+  {
+    TJPEGImage grey;
+    grey.Assign(Coded(50, 77));
+    grey.Grayscale = true;
+    grey.SaveToFile(dir + "grey.jpg");
+  }
+  for (const char* name : {"photo.JPEG", "grey.jpg"}) {
+    const Picture full = ReadJobPicture(dir + name);
+    const TScaledJob scaled = ReadAndScaleJob(dir + name, SizeClass::S);
+    const TPictureSize target =
+        TargetSize(SizeClass::S, OrientationOf(full.Width(), full.Height()));
+    EXPECT_EQ(scaled.orientation, OrientationOf(full.Width(), full.Height()));
+    EXPECT_EQ(Differing(scaled.picture, Stretch(full, target.width, target.height), kEverywhere), 0)
+        << name;
+  }
   // JPEG bytes under a BMP name go to the BMP reader, which refuses them; an
   // unknown extension reads nothing, and the scaler refuses that.
   EXPECT_THROW(ReadJobPicture(dir + "photo.bmp"), Exception);
