@@ -266,6 +266,8 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
     const TPictureSize target =
         TargetSize(SizeClass::S, OrientationOf(full.Width(), full.Height()));
     EXPECT_EQ(scaled.orientation, OrientationOf(full.Width(), full.Height()));
+    ASSERT_EQ(scaled.picture.Width(), target.width);
+    ASSERT_EQ(scaled.picture.Height(), target.height);
     EXPECT_EQ(Differing(scaled.picture, Stretch(full, target.width, target.height), kEverywhere), 0)
         << name;
   }
