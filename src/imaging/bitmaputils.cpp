@@ -309,6 +309,9 @@ struct TStretcher::State {
   }
 
   void WriteReadyRows() {
+    // Locals, as the byte stores below could otherwise alias any member.
+    const size_t n = targetValues;
+    const double divisor = area;
     for (; nextTarget < ht && Span(nextTarget).last < nextRow; ++nextTarget) {
       const Footprint& span = Span(nextTarget);
       if (HasRun(span)) {
@@ -318,15 +321,16 @@ struct TStretcher::State {
       } else {
         std::fill(sums.begin(), sums.end(), 0.0);
       }
+      double* const sum = sums.data();
       reduced.Forget(span.first);
       for (int i = span.tapBegin; i < span.tapEnd; ++i) {
         const Tap& tap = down.taps[static_cast<size_t>(i)];
         const double* values = reduced.Get(tap.index);
         if (!values) Fail(__LINE__);
-        for (size_t k = 0; k < targetValues; ++k) sums[k] += tap.weight * values[k];
+        for (size_t k = 0; k < n; ++k) sum[k] += tap.weight * values[k];
       }
-      uint8_t* out = target.ScanLine(nextTarget);
-      for (size_t k = 0; k < targetValues; ++k) out[k] = ToByte(sums[k] / area);
+      uint8_t* const out = target.ScanLine(nextTarget);
+      for (size_t k = 0; k < n; ++k) out[k] = ToByte(sum[k] / divisor);
     }
   }
 };
