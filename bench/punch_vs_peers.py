@@ -10,7 +10,7 @@ and reports the median time per photo and each ratio to the floor. Then it
 measures peak memory of a 2-photo and a 100-photo batch of 24 MP photos, and
 the time from start to the preview window shown for one 12 MP photo (Xvfb).
 
-Usage: bench/punch_vs_peers.py [--rounds N] [--photos DIR] [--exe build/punchlet]
+Usage: bench/punch_vs_peers.py [--rounds N] [--copies N] [--photos DIR] [--exe build/punchlet]
 """
 import argparse
 import os
@@ -47,12 +47,19 @@ def main():
     parser.add_argument("--photos", default=os.path.join(ROOT, "..", "shared", "photos"))
     parser.add_argument("--exe", default=os.path.join(ROOT, "build", "punchlet"))
     parser.add_argument("--classes", default="2mp,12mp,24mp")
+    parser.add_argument("--copies", type=int, default=4,
+                        help="each photo appears this many times in a class's batch")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="punchlet-bench-")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=os.path.join(work, "config"))
     try:
-        print(f"{'class':6} {'tool':9} {'ms/photo':>9} {'× floor':>8}   (median of {args.rounds} rounds)")
+        empty = os.path.join(work, "empty")
+        os.makedirs(empty)
+        start = statistics.median(run([args.exe, empty], env)[0] for _ in range(5)) * 1000
+        print(f"punchlet start-up and exit with nothing to do: {start:.1f} ms")
+        print(f"{'class':6} {'tool':9} {'ms/photo':>9} {'× floor':>8}   "
+              f"(batches of {5 * args.copies}, median of {args.rounds} rounds)")
         for klass in args.classes.split(","):
             src = os.path.join(args.photos, klass)
             files = sorted(f for f in os.listdir(src) if f.lower().endswith(".jpg"))
@@ -60,7 +67,9 @@ def main():
             os.makedirs(folder)
             for f in files:
                 shutil.copy(os.path.join(src, f), folder)
-            paths = [os.path.join(folder, f) for f in files]
+                for c in range(1, args.copies):
+                    os.link(os.path.join(folder, f), os.path.join(folder, f"{c}-{f}"))
+            paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
             out = os.path.join(work, "out")
             os.makedirs(out, exist_ok=True)
 
