@@ -1,9 +1,10 @@
 // Loads and decodes arbitrary bytes as a JPEG file, then writes a small result
-// again. A clear error (an Exception) is a fine outcome; a crash, a leak, a
+// again, and scales it while decoding. A clear error (an Exception) is a fine outcome; a crash, a leak, a
 // hang or any other exception is a finding.
 #include <cstddef>
 #include <cstdint>
 
+#include "imaging/bitmaputils.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
 
@@ -31,6 +32,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       copy.ProgressiveEncode = (flags & 128) != 0;
       copy.Grayscale = jpeg.Grayscale;
       if (copy.SaveToMemory().empty()) __builtin_trap();
+    }
+  } catch (const Exception&) {
+  }
+  // The pipeline's path: rows streamed into the scaler, which must agree with
+  // scaling the decoded picture.
+  try {
+    TStretcher stretcher(17, 11);
+    jpeg.DecodeTo(stretcher);
+    const Picture streamed = stretcher.Finish();
+    if (jpeg.HasBitmap() && !jpeg.Bitmap().Empty()) {
+      const Picture scaled = Stretch(jpeg.Bitmap(), 17, 11);
+      for (int y = 0; y < 11; ++y)
+        for (int x = 0; x < 17; ++x)
+          if (!(streamed.Pixel(x, y) == scaled.Pixel(x, y))) __builtin_trap();
     }
   } catch (const Exception&) {
   }
