@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/bitmaputils.h"
@@ -182,6 +183,27 @@ void BM_StretchRows(benchmark::State& state, int sizeClass, int chunk) {
   }
 }
 
+// A synthetic ws x hs picture fed to a TStretcher 16 rows at a time, as the
+// JPEG decoder does, scaled to wt x ht: the scaler's share of a streamed
+// decode at the common photo sizes and punch sizes.
+void BM_StretchStreamed(benchmark::State& state, int ws, int hs, int wt, int ht) {
+  Picture source;
+  source.Create(ws, hs, 24);
+  for (int y = 0; y < hs; ++y) {
+    uint8_t* row = source.ScanLine(y);
+    for (int x = 0; x < 3 * ws; ++x) row[x] = static_cast<uint8_t>((x * 7) ^ (y * 13));
+  }
+  constexpr int kChunk = 16;
+  TStretcher stretcher(wt, ht);
+  for (auto _ : state) {
+    stretcher.Begin(ws, hs);
+    for (int y = 0; y < hs; y += kChunk)
+      stretcher.Rows(y, std::min(kChunk, hs - y), source.ScanLine(y), source.Stride());
+    Picture small = stretcher.Finish();
+    benchmark::DoNotOptimize(small.Bits());
+  }
+}
+
 // Enlargements, which read few source pixels per target pixel, on a picture
 // of smooth gradients.
 void BM_StretchUp(benchmark::State& state, int ws, int hs, int wt, int ht) {
@@ -311,6 +333,13 @@ int main(int argc, char** argv) {
     add("DecodeAndStretchStreamed" + suffix, BM_DecodeAndStretch, c, true);
   }
   add("DjpegStart", BM_DjpegStart)->UseRealTime();
+  for (const auto& [ws, hs] : {std::pair{1920, 1200}, {6000, 4000}}) {
+    for (const auto& [wt, ht] : {std::pair{210, 158}, {270, 210}}) {
+      add("StretchStreamed/" + std::to_string(ws) + "x" + std::to_string(hs) + "-" +
+              std::to_string(wt) + "x" + std::to_string(ht),
+          BM_StretchStreamed, ws, hs, wt, ht);
+    }
+  }
   add("StretchUp/1x1-1000x1000", BM_StretchUp, 1, 1, 1000, 1000);
   add("StretchUp/140x105-270x210", BM_StretchUp, 140, 105, 270, 210);
   benchmark::Initialize(&argc, argv);
