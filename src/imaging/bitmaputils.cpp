@@ -33,6 +33,8 @@
 
 namespace {
 
+[[noreturn]] void Fail(int line);
+
 struct Tap {
   int index;
   double weight;
@@ -106,25 +108,144 @@ Axis MakeAxis(int sourceSize, int targetSize, double scale) {
   return axis;
 }
 
+// Per-channel sums of the n interleaved blue, green, red values from v[0] on
+// (n a multiple of 3), plain.
+template <typename T>
+void ChannelSumsScalar(const T* v, size_t n, uint64_t sums[3]) {
+  uint64_t b = 0, g = 0, r = 0;
+  for (size_t i = 0; i < n; i += 3) {
+    b += v[i];
+    g += v[i + 1];
+    r += v[i + 2];
+  }
+  sums[0] = b;
+  sums[1] = g;
+  sums[2] = r;
+}
+
+#ifdef __SSE2__
+// Lane masks of one channel in a vector whose first lane is `phase` places
+// past a blue value, bytes and 16-bit lanes; `Tail` keeps the last k lanes.
+struct Masks {
+  alignas(16) uint8_t byte[3][3][16];
+  alignas(16) int16_t word[3][3][8];
+  alignas(16) uint8_t tail[32];
+  Masks() {
+    for (int p = 0; p < 3; ++p) {
+      for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 16; ++i) byte[p][c][i] = (i + p) % 3 == c ? 0xFF : 0;
+        for (int i = 0; i < 8; ++i) word[p][c][i] = (i + p) % 3 == c ? 1 : 0;
+      }
+    }
+    for (int i = 0; i < 32; ++i) tail[i] = i < 16 ? 0 : 0xFF;
+  }
+};
+const Masks kMasks;
+
+__m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+uint64_t SumLanes64(__m128i v) {
+  return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_add_epi64(v, _mm_unpackhi_epi64(v, v))));
+}
+uint32_t SumLanes32(__m128i v) {
+  v = _mm_add_epi32(v, _mm_unpackhi_epi64(v, v));
+  v = _mm_add_epi32(v, _mm_shuffle_epi32(v, 1));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+}
+
+// Bytes: psadbw adds each half of a masked vector. A vector starting 16q
+// bytes in begins with channel q mod 3. The last partial vector is read so
+// that it ends at the run's end, which the caller guarantees lies at least 16
+// bytes into the row; it begins with channel 2 since 16 = 1 mod 3.
+void ChannelSums(const uint8_t* v, size_t n, uint64_t sums[3]) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i all = zero, b = zero, g = zero;
+  auto add = [&](__m128i x, int phase) {
+    all = _mm_add_epi64(all, _mm_sad_epu8(x, zero));
+    b = _mm_add_epi64(b, _mm_sad_epu8(_mm_and_si128(x, Load(kMasks.byte[phase][0])), zero));
+    g = _mm_add_epi64(g, _mm_sad_epu8(_mm_and_si128(x, Load(kMasks.byte[phase][1])), zero));
+  };
+  size_t i = 0;
+  for (int phase = 0; i + 16 <= n; i += 16, phase = phase == 2 ? 0 : phase + 1)
+    add(Load(v + i), phase);
+  if (i < n) add(_mm_and_si128(Load(v + n - 16), Load(kMasks.tail + (n - i))), 2);
+  sums[0] = SumLanes64(b);
+  sums[1] = SumLanes64(g);
+  sums[2] = SumLanes64(all) - sums[0] - sums[1];
+}
+
+// 16-bit lanes: pmaddwd with 0/1 masks, on values shifted into the signed
+// range (v - 32768); the shift is added back per value. Sums wrap modulo 2^32,
+// which is exact while a channel holds at most 65536 values. A vector starting
+// 8q lanes in begins with channel 2q mod 3; the last one, read to end at the
+// run's end, with channel 1.
+void ChannelSums(const uint16_t* v, size_t n, uint64_t sums[3]) {
+  if (n > 3 * size_t{65536}) return ChannelSumsScalar(v, n, sums);
+  const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+  __m128i acc[3] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  auto add = [&](__m128i x, int phase) {  // x already shifted
+    for (int c = 0; c < 3; ++c)
+      acc[c] = _mm_add_epi32(acc[c], _mm_madd_epi16(x, Load(kMasks.word[phase][c])));
+  };
+  size_t i = 0;
+  for (int phase = 0; i + 8 <= n; i += 8, phase = phase == 0 ? 2 : phase - 1)
+    add(_mm_xor_si128(Load(v + i), flip), phase);
+  // Lanes before the tail are zeroed after the shift, so they add nothing.
+  if (i < n)
+    add(_mm_and_si128(_mm_xor_si128(Load(v + n - 8), flip), Load(kMasks.tail + 2 * (n - i))), 1);
+  const uint32_t shift = static_cast<uint32_t>(32768 * (n / 3));
+  for (int c = 0; c < 3; ++c) sums[c] = SumLanes32(acc[c]) + shift;
+}
+#endif
+
+// A target column as the horizontal pass reads it: a run of values summed
+// plainly, then always four weighted taps. Missing taps weigh 0 at index 0;
+// adding their +0.0 leaves a sum unchanged, and a fixed count keeps the
+// loop free of branches that depend on the column.
+constexpr int kTaps = 4;
+struct Column {
+  size_t runBegin = 0, runValues = 0;  // in values, three per pixel
+  size_t tap[kTaps] = {};              // value offsets
+  double weight[kTaps] = {};
+};
+
+std::vector<Column> MakeColumns(const Axis& axis) {
+  std::vector<Column> columns(axis.spans.size());
+  for (size_t x = 0; x < columns.size(); ++x) {
+    const Footprint& span = axis.spans[x];
+    Column& column = columns[x];
+    column.runBegin = 3 * static_cast<size_t>(span.runBegin);
+    column.runValues = 3 * static_cast<size_t>(span.runEnd - span.runBegin);
+    if (span.tapEnd - span.tapBegin > kTaps) Fail(__LINE__);
+    for (int i = span.tapBegin; i < span.tapEnd; ++i) {
+      const Tap& tap = axis.taps[static_cast<size_t>(i)];
+      column.tap[i - span.tapBegin] = 3 * static_cast<size_t>(tap.index);
+      column.weight[i - span.tapBegin] = tap.weight;
+    }
+  }
+  return columns;
+}
+
 // Horizontal pass over one row of interleaved blue, green, red values: three
 // weighted sums per target column.
 template <typename T>
-void ReduceRow(const T* row, const Axis& axis, double* out) {
-  for (const Footprint& span : axis.spans) {
-    uint64_t b = 0, g = 0, r = 0;
-    for (int k = span.runBegin; k < span.runEnd; ++k) {
-      const T* p = row + 3 * static_cast<size_t>(k);
-      b += p[0];
-      g += p[1];
-      r += p[2];
-    }
-    double sb = static_cast<double>(b), sg = static_cast<double>(g), sr = static_cast<double>(r);
-    for (int i = span.tapBegin; i < span.tapEnd; ++i) {
-      const Tap& tap = axis.taps[static_cast<size_t>(i)];
-      const T* p = row + 3 * static_cast<size_t>(tap.index);
-      sb += tap.weight * p[0];
-      sg += tap.weight * p[1];
-      sr += tap.weight * p[2];
+void ReduceRow(const T* row, const std::vector<Column>& columns, double* out) {
+  constexpr size_t kVector = 16 / sizeof(T);
+  for (const Column& column : columns) {
+    uint64_t run[3];
+#ifdef __SSE2__
+    if (column.runBegin + column.runValues >= kVector)
+      ChannelSums(row + column.runBegin, column.runValues, run);
+    else
+#endif
+      ChannelSumsScalar(row + column.runBegin, column.runValues, run);
+    double sb = static_cast<double>(run[0]), sg = static_cast<double>(run[1]),
+           sr = static_cast<double>(run[2]);
+    for (int i = 0; i < kTaps; ++i) {
+      const T* p = row + column.tap[i];
+      const double w = column.weight[i];
+      sb += w * p[0];
+      sg += w * p[1];
+      sr += w * p[2];
     }
     out[0] = sb;
     out[1] = sg;
@@ -191,14 +312,14 @@ void SumRows(const RowSpan& rows, int y, int count, size_t n, uint16_t* sums) {
 // shared by neighbouring footprints is reduced once.
 class ReducedRows {
  public:
-  void Add(int row, const uint8_t* data, const Axis& axis, size_t size) {
+  void Add(int row, const uint8_t* data, const std::vector<Column>& columns, size_t size) {
     Entry entry{row, {}};
     if (!FSpare.empty()) {
       entry.values = std::move(FSpare.back());
       FSpare.pop_back();
     }
     entry.values.resize(size);
-    ReduceRow(data, axis, entry.values.data());
+    ReduceRow(data, columns, entry.values.data());
     FEntries.push_back(std::move(entry));
   }
 
@@ -251,7 +372,8 @@ uint8_t ToByte(double value) {
 struct TStretcher::State {
   int hs = 0, ht = 0;
   double area = 0;
-  Axis across, down;
+  Axis down;
+  std::vector<Column> columns;
   size_t sourceValues = 0, targetValues = 0;
   Picture target;
 
@@ -295,13 +417,13 @@ struct TStretcher::State {
         SumRows(rows, i, taken, sourceValues, columnSums.data());
         batchRows += taken;
         if (batchRows == kRowsPer16Bits || l + taken == span.runEnd) {
-          ReduceRow(columnSums.data(), across, batchSums.data());
+          ReduceRow(columnSums.data(), columns, batchSums.data());
           for (size_t k = 0; k < targetValues; ++k) runSums[k] += batchSums[k];
           batchRows = 0;
         }
       }
       for (int j = 0; j < taken; ++j)
-        if (IsRim(l + j)) reduced.Add(l + j, rows[i + j], across, targetValues);
+        if (IsRim(l + j)) reduced.Add(l + j, rows[i + j], columns, targetValues);
       nextRow += taken;
       i += taken;
       WriteReadyRows();
@@ -360,7 +482,7 @@ void TStretcher::Begin(int width, int height) {
   const double sx = static_cast<double>(width) / wt;
   const double sy = static_cast<double>(height) / ht;
   s.target.Create(wt, ht, 24);
-  s.across = MakeAxis(width, wt, sx);
+  s.columns = MakeColumns(MakeAxis(width, wt, sx));
   s.down = MakeAxis(height, ht, sy);
   s.sourceValues = 3 * static_cast<size_t>(width);
   s.targetValues = 3 * static_cast<size_t>(wt);
