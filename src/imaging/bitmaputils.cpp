@@ -238,8 +238,10 @@ void ReduceRow(const T* row, const std::vector<Column>& columns, double* out) {
     else
 #endif
       ChannelSumsScalar(row + column.runBegin, column.runValues, run);
-    double sb = static_cast<double>(run[0]), sg = static_cast<double>(run[1]),
-           sr = static_cast<double>(run[2]);
+    // Signed conversions are one instruction; the sums are far below 2^63.
+    double sb = static_cast<double>(static_cast<int64_t>(run[0]));
+    double sg = static_cast<double>(static_cast<int64_t>(run[1]));
+    double sr = static_cast<double>(static_cast<int64_t>(run[2]));
     for (int i = 0; i < kTaps; ++i) {
       const T* p = row + column.tap[i];
       const double w = column.weight[i];
@@ -452,7 +454,20 @@ struct TStretcher::State {
         for (size_t k = 0; k < n; ++k) sum[k] += tap.weight * values[k];
       }
       uint8_t* const out = target.ScanLine(nextTarget);
-      for (size_t k = 0; k < n; ++k) out[k] = ToByte(sum[k] / divisor);
+      size_t k = 0;
+#ifdef __SSE2__
+      // cvtpd2dq rounds halves to even like nearbyint; the packs clamp.
+      const __m128d d = _mm_set1_pd(divisor);
+      for (; k + 8 <= n; k += 8) {
+        __m128i q[4];
+        for (int h = 0; h < 4; ++h)
+          q[h] = _mm_cvtpd_epi32(_mm_div_pd(_mm_loadu_pd(sum + k + 2 * h), d));
+        const __m128i lo = _mm_unpacklo_epi64(q[0], q[1]), hi = _mm_unpacklo_epi64(q[2], q[3]);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), bytes);
+      }
+#endif
+      for (; k < n; ++k) out[k] = ToByte(sum[k] / divisor);
     }
   }
 };
