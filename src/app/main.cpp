@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
       return 2;
     }
     MainForm1.show();
+    MainForm1.raise();
+    MainForm1.activateWindow();  // Enter and Esc go to the preview at once
     // For the start-up benchmark: leave once the window is up.
     if (std::getenv("PUNCHLET_BENCH_QUIT_WHEN_SHOWN") != nullptr)
       QTimer::singleShot(0, &app, [&MainForm1] { MainForm1.close(); });
