@@ -125,6 +125,15 @@ Picture ReadJobPicture(const std::string& path) {
   return picture;
 }
 
+// Scales a whole picture into its size class.
+static TScaledJob ScaleJob(const Picture& source, SizeClass sizeClass) {
+  TScaledJob job;
+  job.orientation = OrientationOf(source.Width(), source.Height());
+  const TPictureSize target = TargetSize(sizeClass, job.orientation);
+  job.picture = Stretch(source, target.width, target.height);
+  return job;
+}
+
 TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
   TScaledJob job;
   if (IsJpegExtension(ExtractFileExt(path))) {
@@ -141,11 +150,7 @@ TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
     job.picture = stretcher.Finish();
     return job;
   }
-  const Picture source = ReadJobPicture(path);
-  job.orientation = OrientationOf(source.Width(), source.Height());
-  const TPictureSize target = TargetSize(sizeClass, job.orientation);
-  job.picture = Stretch(source, target.width, target.height);
-  return job;
+  return ScaleJob(ReadJobPicture(path), sizeClass);
 }
 
 TPunchComposer::TPunchComposer() {
@@ -158,11 +163,7 @@ TPunchComposer::TPunchComposer() {
 
 TComposition TPunchComposer::Compose(const Picture& source, const PunchSettings& settings,
                                      bool singleMode) {
-  TScaledJob job;
-  job.orientation = OrientationOf(source.Width(), source.Height());
-  const TPictureSize target = TargetSize(settings.sizeClass(), job.orientation);
-  job.picture = Stretch(source, target.width, target.height);
-  return Decorate(std::move(job), settings, singleMode);
+  return Decorate(ScaleJob(source, settings.sizeClass()), settings, singleMode);
 }
 
 TComposition TPunchComposer::Decorate(TScaledJob job, const PunchSettings& settings,
@@ -209,8 +210,7 @@ TComposition TPunchComposer::Decorate(TScaledJob job, const PunchSettings& setti
 
 TComposition TPunchComposer::ComposeFile(const std::string& path, const PunchSettings& settings,
                                          bool singleMode) {
-  TComposition result =
-      Decorate(ReadAndScaleJob(path, settings.sizeClass()), settings, singleMode);
+  TComposition result = Decorate(ReadAndScaleJob(path, settings.sizeClass()), settings, singleMode);
   if (singleMode) result.sourcePath = path;
   return result;
 }
