@@ -94,11 +94,13 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
                    "; a comment\r\n"
                    "[hkey_current_user\\software\\Tessaly\\Punchlet]\r\n"
                    "\"A\"=dword:0000001F\r\n"
+                   "\"Twice\"=dword:00000001\r\n"
                    "\"Long\"=hex(2):e3,81,82,\\\r\n"
                    "  41,00\r\n"
                    "\"Four\"=hex(4):01,02,00,80\r\n"
                    "\"Multi\"=hex(7):41,00,00\r\n"
                    "@=\"default\"\r\n"
+                   "\"TWICE\"=dword:00000002\r\n"
                    "\r\n"
                    "[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet\\Sub]\r\n"
                    "\"A\"=anything goes here\r\n");
@@ -109,12 +111,17 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
   EXPECT_EQ(reg.ReadInteger("Four"), static_cast<int32_t>(0x80000201u));
   EXPECT_EQ(reg.GetDataType("Multi"), REG_BINARY);
   EXPECT_EQ(reg.ReadString(""), "default");
+  EXPECT_EQ(reg.ReadInteger("twice"), 2);  // a name given twice: the later line counts
 
   reg.WriteInteger("New", 5);  // lands in this key's section, not in the subkey's
   const std::string text = config.ReadText(config.KeyFile());
   EXPECT_NE(text.find("; a comment\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Long\"=hex(2):e3,81,82,\\\n  41,00\n"), std::string::npos) << text;
   EXPECT_NE(text.find("@=\"default\"\n\"New\"=dword:00000005\n\n[HKEY_CURRENT_USER"),
+            std::string::npos)
+      << text;
+  // ... and is written back once, where the name first stood.
+  EXPECT_NE(text.find("\"A\"=dword:0000001F\n\"TWICE\"=dword:00000002\n\"Long\""),
             std::string::npos)
       << text;
 }
