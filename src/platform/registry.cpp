@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -358,10 +360,12 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
     ::unlink(name.c_str());
     return false;
   }
-  // Make the rename itself durable. Some file systems cannot sync a folder.
+  // The new file is in place: a failed folder sync only risks losing the
+  // rename to a power cut, and is no failed write.
   const FileDescriptor folder(
       ::open(ExtractFilePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return folder.Get() >= 0 && (::fsync(folder.Get()) == 0 || errno == EINVAL);
+  if (folder.Get() >= 0) ::fsync(folder.Get());
+  return true;
 }
 
 // Temporary files that a crashed writer left behind. Only called under the
@@ -382,15 +386,51 @@ void RemoveStaleTempFiles(const std::string& path) {
   ::closedir(dir);
 }
 
-// An exclusive advisory lock on "<key file>.lock", held for one write. The lock
-// file stays: removing it would let two writers lock different files.
+// The file a key file's name finally leads to: symbolic links are followed
+// (relative ones from the link's folder), at most 40 of them, as the kernel
+// does. A name that leads nowhere is the file to make. Returns 0 or an errno
+// value.
+int FinalTarget(std::string path, std::string& target) {
+  for (int links = 0; links < 40; ++links) {
+    struct stat info;
+    const bool exists = ::lstat(path.c_str(), &info) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (!exists || !S_ISLNK(info.st_mode)) {
+      target = std::move(path);
+      return 0;
+    }
+    std::string link(4096, '\0');
+    while (true) {
+      const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+      if (size < 0) return errno;
+      if (static_cast<size_t>(size) < link.size()) {
+        link.resize(static_cast<size_t>(size));
+        break;
+      }
+      link.resize(link.size() * 2);
+    }
+    path = link.starts_with('/') ? link : ExtractFilePath(path) + link;
+  }
+  return ELOOP;
+}
+
+// An exclusive advisory lock on "<key file>.lock". The lock file stays:
+// removing it would let two writers lock different files.
 class WriteLock {
  public:
+  // Waits at most TRegistry::LockTimeout for another holder to let go.
   explicit WriteLock(const std::string& path)
       : FFile(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
     if (FFile.Get() < 0) return;
-    while (::flock(FFile.Get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + TRegistry::LockTimeout;
+    std::chrono::milliseconds pause{1};
+    while (::flock(FFile.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      const Clock::time_point now = Clock::now();
+      if (now >= deadline) return;
+      std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+      pause = std::min(pause * 2, std::chrono::milliseconds{50});
     }
     FLocked = true;
   }
@@ -431,7 +471,31 @@ const char* RootName(HKEY root) {
   return "";
 }
 
+// Whether anything, a link included, has the name; false for a folder.
+enum class Entry { None, Folder, Other };
+Entry EntryAt(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return Entry::None;
+  return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
+}
+
+const Line* FindValue(const std::vector<Line>& lines, const std::string& name) {
+  for (const Line& line : lines) {
+    if (line.kind == Line::OwnValue && SameText(line.name, name)) return &line;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+struct TRegistry::TKeyData {
+  bool readable = false;  // false when the file could not be read or parsed
+  std::vector<Line> lines;
+};
+
+TRegistry::TRegistry(HKEY root) : FRootKey(root) {}
+
+TRegistry::~TRegistry() = default;
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   std::vector<std::string> parts;
@@ -462,62 +526,52 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string fileName = folder + "/" + components.back() + ".reg";
   std::string path = components[0];
   for (size_t i = 1; i < components.size(); ++i) path += "\\" + components[i];
+  const std::string section = std::string(RootName(FRootKey)) + "\\" + path;
 
-  PathKind kind = LookupPath(fileName);
-  if (kind == PathKind::None && canCreate && MakeFolders(folder)) {
+  // Only a name nothing has is made: a link, even one leading nowhere, is
+  // the user's and stays.
+  if (EntryAt(fileName) == Entry::None && canCreate && MakeFolders(folder)) {
     const WriteLock lock(fileName);
-    if (lock.Locked() && LookupPath(fileName) == PathKind::None) {
-      ReplaceFile(fileName,
-                  std::string(kSignature) + "\n\n[" + RootName(FRootKey) + "\\" + path + "]\n");
+    if (lock.Locked() && EntryAt(fileName) == Entry::None) {
+      ReplaceFile(fileName, std::string(kSignature) + "\n\n[" + section + "]\n");
     }
-    kind = LookupPath(fileName);
   }
-  if (kind != PathKind::File) return false;
+  if (EntryAt(fileName) != Entry::Other) return false;
+  auto data = std::make_unique<TKeyData>();
+  data->readable = ReadKey(fileName, section, data->lines);
   FCurrentPath = std::move(path);
   FFileName = fileName;
+  FData = std::move(data);
   return true;
 }
 
 void TRegistry::CloseKey() {
   FCurrentPath.clear();
   FFileName.clear();
+  FData.reset();
 }
 
 std::string TRegistry::SectionName() const {
   return std::string(RootName(FRootKey)) + "\\" + FCurrentPath;
 }
 
-namespace {
-const Line* FindValue(const std::vector<Line>& lines, const std::string& name) {
-  for (const Line& line : lines) {
-    if (line.kind == Line::OwnValue && SameText(line.name, name)) return &line;
-  }
-  return nullptr;
-}
-}  // namespace
-
 bool TRegistry::ValueExists(const std::string& name) const { return GetDataType(name) != REG_NONE; }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) const {
-  std::vector<Line> lines;
-  if (!KeyOpen() || !ReadKey(FFileName, SectionName(), lines)) return REG_NONE;
-  const Line* line = FindValue(lines, name);
+  if (!FData || !FData->readable) return REG_NONE;
+  const Line* line = FindValue(FData->lines, name);
   return line != nullptr ? line->type : REG_NONE;
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) const {
-  std::vector<Line> lines;
-  const Line* line = nullptr;
-  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  const Line* line = FData && FData->readable ? FindValue(FData->lines, name) : nullptr;
   if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
   if (line->type != REG_DWORD) throw ERegistryException(Format(SInvalidRegType, name.c_str()));
   return static_cast<int32_t>(line->number);
 }
 
 std::string TRegistry::ReadString(const std::string& name) const {
-  std::vector<Line> lines;
-  const Line* line = nullptr;
-  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  const Line* line = FData && FData->readable ? FindValue(FData->lines, name) : nullptr;
   if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
   if (line->type != REG_SZ && line->type != REG_EXPAND_SZ) {
     throw ERegistryException(Format(SInvalidRegType, name.c_str()));
@@ -525,42 +579,59 @@ std::string TRegistry::ReadString(const std::string& name) const {
   return line->text;
 }
 
+TRegistry::TValue TRegistry::Integer(const std::string& name, int32_t value) {
+  return {name, REG_DWORD, static_cast<uint32_t>(value), {}};
+}
+
+TRegistry::TValue TRegistry::String(const std::string& name, const std::string& value) {
+  return {name, REG_SZ, 0, value};
+}
+
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
-  WriteValue(name, REG_DWORD, static_cast<uint32_t>(value), {});
+  WriteValues({Integer(name, value)});
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  WriteValue(name, REG_SZ, 0, value.substr(0, value.find('\0')));
+  WriteValues({String(name, value)});
 }
 
 void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
-  WriteValue(name, REG_EXPAND_SZ, 0, value.substr(0, value.find('\0')));
+  WriteValues({{name, REG_EXPAND_SZ, 0, value}});
 }
 
-void TRegistry::WriteValue(const std::string& name, TRegDataType type, uint32_t number,
-                           const std::string& text) {
+void TRegistry::WriteValues(const std::vector<TValue>& values) {
+  if (values.empty()) return;
+  const auto failed = [](const std::string& name) {
+    return ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+  };
   // A name has to fit on its line.
-  bool done = KeyOpen() && name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-  if (done) {
-    const WriteLock lock(FFileName);
-    done = lock.Locked();
-    if (done) {
-      RemoveStaleTempFiles(FFileName);
-      // Start from the file as it is now, so a value another instance wrote
-      // since this key was opened is kept. A file that cannot be parsed is
-      // not worth keeping: the key starts over empty.
-      std::vector<Line> lines;
-      if (!ReadKey(FFileName, SectionName(), lines)) lines.clear();
-      Line value;
-      value.kind = Line::OwnValue;
-      value.name = name;
-      value.type = type;
-      value.number = number;
-      value.text = text;
-      SetValue(lines, SectionName(), std::move(value));
-      const std::string content = Serialize(lines);
-      done = content.size() <= kMaxFileSize && ReplaceFile(FFileName, content);
-    }
+  for (const TValue& value : values) {
+    if (value.name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+      throw failed(value.name);
   }
-  if (!done) throw ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+  if (!KeyOpen()) throw failed(values.front().name);
+  const WriteLock lock(FFileName);
+  std::string target;
+  if (!lock.Locked() || FinalTarget(FFileName, target) != 0) throw failed(values.front().name);
+  RemoveStaleTempFiles(target);
+  // Start from the file as it is now, so a value another instance wrote
+  // since this key was opened is kept. A file that cannot be parsed is not
+  // worth keeping: the key starts over empty.
+  std::vector<Line> lines;
+  if (!ReadKey(target, SectionName(), lines)) lines.clear();
+  for (const TValue& value : values) {
+    Line line;
+    line.kind = Line::OwnValue;
+    line.name = value.name;
+    line.type = value.type;
+    line.number = value.number;
+    if (value.type != REG_DWORD) line.text = value.text.substr(0, value.text.find('\0'));
+    SetValue(lines, SectionName(), std::move(line));
+  }
+  const std::string content = Serialize(lines);
+  if (content.size() > kMaxFileSize || !ReplaceFile(target, content)) {
+    throw failed(values.front().name);
+  }
+  FData->readable = true;
+  FData->lines = std::move(lines);
 }
