@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/fileio.h"
 #include "platform/paths.h"
 
 namespace {
@@ -290,82 +291,19 @@ std::string Serialize(const std::vector<Line>& lines) {
   return out;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : FFd(fd) {}
-  ~FileDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return FFd; }
-  // Closes now, reporting the error that a plain destructor would lose.
-  bool Close() {
-    const int fd = FFd;
-    FFd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int FFd;
-};
-
-// The whole file. Returns 0 or an errno value.
-int ReadWhole(const std::string& path, std::string& content) {
-  // Non-blocking, so a pipe in the key file's place cannot hang the open.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.Get() < 0) return errno;
-  struct stat info;
-  if (::fstat(file.Get(), &info) != 0) return errno;
-  if (!S_ISREG(info.st_mode)) return EISDIR;
-  if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) return EFBIG;
-  content.clear();
-  char buffer[65536];
-  while (true) {
-    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    content.append(buffer, static_cast<size_t>(got));
-    if (content.size() > kMaxFileSize) return EFBIG;  // grew while we read
-  }
-}
-
 bool ReadKey(const std::string& path, const std::string& section, std::vector<Line>& lines) {
   std::string content;
-  return ReadWhole(path, content) == 0 && Parse(content, section, lines);
+  return ReadFile(path, kMaxFileSize, content) == 0 && Parse(content, section, lines);
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
+// A crashed writer's temporary is "<key file>.tmp." and six letters or digits.
 std::string TempPrefix(const std::string& path) { return path + ".tmp."; }
 
-// Writes a complete new file beside the old one and renames it over it, so a
-// reader or a crash sees either the old file or the new one, never a mix.
+// A complete new file beside the old one, renamed over it: a reader or a
+// crash sees either the old file or the new one. Private, as config files are.
 bool ReplaceFile(const std::string& path, const std::string& content) {
-  std::string name = TempPrefix(path) + "XXXXXX";
-  FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
-  if (file.Get() < 0) return false;
-  if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0 || !file.Close() ||
-      ::rename(name.c_str(), path.c_str()) != 0) {
-    ::unlink(name.c_str());
-    return false;
-  }
-  // The new file is in place: a failed folder sync only risks losing the
-  // rename to a power cut, and is no failed write.
-  const FileDescriptor folder(
-      ::open(ExtractFilePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.Get() >= 0) ::fsync(folder.Get());
-  return true;
+  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", 0600).Replace(path) ==
+         0;
 }
 
 // Temporary files that a crashed writer left behind. Only called under the
@@ -378,7 +316,7 @@ void RemoveStaleTempFiles(const std::string& path) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
-    bool random = true;  // mkostemp's six letters and digits, never a key file's ".reg"
+    bool random = true;  // six letters and digits, never a key file's ".reg"
     for (char c : name.substr(prefix.size()))
       random = random && std::isalnum(static_cast<unsigned char>(c));
     if (random) ::unlinkat(::dirfd(dir), entry->d_name, 0);
@@ -437,7 +375,7 @@ class WriteLock {
   bool Locked() const { return FLocked; }
 
  private:
-  FileDescriptor FFile;
+  TFileHandle FFile;
   bool FLocked = false;
 };
 
