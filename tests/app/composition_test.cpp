@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QString>
 #include <filesystem>
 #include <numbers>
 
@@ -238,6 +239,18 @@ TEST(Composition, TextImprintSitsAboveTheBottomMargin) {
   const Picture wide = composer.Compose(source, settings, false).picture;
   EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 0; }), 0);
   EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 209; }), 0);
+
+  // A stored text of a megabyte shows as its middle characters do.
+  std::u32string huge;
+  for (char32_t c = 0; huge.size() < 300000; c = (c + 7) % 26) huge += c % 3 ? U'a' + c : U'パ' + c;
+  const auto utf8 = [](const std::u32string& text) {
+    return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())).toStdString();
+  };
+  settings.imprintText = utf8(huge);
+  const Picture whole = composer.Compose(source, settings, false).picture;
+  settings.imprintText =
+      utf8(huge.substr((huge.size() - MaxImprintCharacters) / 2, MaxImprintCharacters));
+  EXPECT_EQ(Differing(whole, composer.Compose(source, settings, false).picture, kEverywhere), 0);
 }
 
 TEST(Composition, CaptionsAndStatusByMode) {
