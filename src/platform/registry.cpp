@@ -467,12 +467,11 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string section = std::string(RootName(FRootKey)) + "\\" + path;
 
   // Only a name nothing has is made: a link, even one leading nowhere, is
-  // the user's and stays.
+  // the user's and stays. Publishing never replaces, so it needs no lock: a
+  // file another instance wrote meanwhile wins, and opening never waits.
   if (EntryAt(fileName) == Entry::None && canCreate && MakeFolders(folder)) {
-    const WriteLock lock(fileName);
-    if (lock.Locked() && EntryAt(fileName) == Entry::None) {
-      ReplaceFile(fileName, std::string(kSignature) + "\n\n[" + section + "]\n");
-    }
+    const std::string empty = std::string(kSignature) + "\n\n[" + section + "]\n";
+    TAtomicWriter(empty, ExtractFileName(TempPrefix(fileName)) + "XXXXXX", 0600).Publish(fileName);
   }
   if (EntryAt(fileName) != Entry::Other) return false;
   auto data = std::make_unique<TKeyData>();
