@@ -14,8 +14,8 @@
 // so one load sees one version of the file however many values it reads.
 // Writes replace the file atomically under a lock (waiting at most 2 seconds
 // for it), so concurrent instances neither tear the file nor lose each
-// other's values; opening and reading never wait for it. A key file that is a symbolic link stays
-// one: it is read and written through.
+// other's values; opening and reading never wait for it. A key file that is
+// a symbolic link stays one: it is read and written through.
 #pragma once
 
 #include <chrono>
@@ -44,11 +44,12 @@ class TRegistry {
   HKEY RootKey() const { return FRootKey; }
 
   // Opens a key: "\A\B" from the root, "A\B" below the open key (or the root).
-  // canCreate makes a missing key, empty. Returns false when the key does not exist (and may not be
-  // made) or cannot be mapped to a file; only keys below "\Software" can. On success the key open
-  // before is closed; on failure it stays open. Components map to folder names as spelled (the file
-  // system decides their letter case). A symbolic link that leads nowhere (or in a loop) opens a
-  // key whose reads all fail; nothing is made in its place.
+  // canCreate makes a missing key, empty. Returns false when the key does not
+  // exist (and may not be made) or cannot be mapped to a file; only keys below
+  // "\Software" can. On success the key open before is closed; on failure it
+  // stays open. Components map to folder names as spelled (the file system
+  // decides their letter case). A symbolic link that leads nowhere (or in a
+  // loop) opens a key whose reads all fail; nothing is made in its place.
   bool OpenKey(const std::string& key, bool canCreate);
   void CloseKey();
   bool KeyOpen() const { return !FFileName.empty(); }
