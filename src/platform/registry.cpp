@@ -299,11 +299,12 @@ bool ReadKey(const std::string& path, const std::string& section, std::vector<Li
 // A crashed writer's temporary is "<key file>.tmp." and six letters or digits.
 std::string TempPrefix(const std::string& path) { return path + ".tmp."; }
 
-// A complete new file beside the old one, renamed over it: a reader or a
-// crash sees either the old file or the new one. Private, as config files are.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", 0600).Replace(path) ==
-         0;
+// Writes a key file's new content, private as config files are. Replace
+// renames a complete new file over the old one, so a reader or a crash sees
+// either the old file or the new one; Publish makes a file that never
+// replaces one.
+TAtomicWriter KeyFileWriter(const std::string& path, const std::string& content) {
+  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", 0600);
 }
 
 // Temporary files that a crashed writer left behind. Only called under the
@@ -471,7 +472,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   // file another instance wrote meanwhile wins, and opening never waits.
   if (EntryAt(fileName) == Entry::None && canCreate && MakeFolders(folder)) {
     const std::string empty = std::string(kSignature) + "\n\n[" + section + "]\n";
-    TAtomicWriter(empty, ExtractFileName(TempPrefix(fileName)) + "XXXXXX", 0600).Publish(fileName);
+    KeyFileWriter(fileName, empty).Publish(fileName);
   }
   if (EntryAt(fileName) != Entry::Other) return false;
   auto data = std::make_unique<TKeyData>();
@@ -566,7 +567,7 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
     SetValue(lines, SectionName(), std::move(line));
   }
   const std::string content = Serialize(lines);
-  if (content.size() > kMaxFileSize || !ReplaceFile(target, content)) {
+  if (content.size() > kMaxFileSize || KeyFileWriter(target, content).Replace(target) != 0) {
     throw failed(values.front().name);
   }
   FData->readable = true;
