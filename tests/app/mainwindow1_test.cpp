@@ -82,7 +82,7 @@ TEST_F(WindowTest, SlideInFromTheLeftStopsAtTheFirstPositionPastTheCentre) {
   TMainForm1 window({MakeJpeg("a.jpg", 400, 300)}, Screen(1024, 768, 45));
   window.FormCreate();
   ASSERT_FALSE(window.Finished());
-  EXPECT_EQ(window.slideDirection, 0);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromLeft);
   EXPECT_EQ(window.size(), QSize(324, 300));
   const std::vector<QPoint> positions = Slide(window);
   ASSERT_GE(positions.size(), 2u);
@@ -94,7 +94,7 @@ TEST_F(WindowTest, SlideFromTheRightStartsAtItsOwnWidthPlus620) {
   StoreSizeClass(3);
   TMainForm1 window({MakeJpeg("a.jpg", 400, 300)}, Screen(1920, 1080, 10));
   window.FormCreate();
-  EXPECT_EQ(window.slideDirection, 1);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromRight);
   const std::vector<QPoint> positions = Slide(window);
   EXPECT_EQ(positions.front().x(), 912);  // starts at 944, moved at the same tick
   EXPECT_EQ(positions.back().x(), 784);   // first value not above the centre 798
@@ -113,7 +113,7 @@ TEST_F(WindowTest, LargeLandscapeEnlargesTheWindowAndTheControlsFollow) {
   EXPECT_EQ(ok->geometry(), QRect(202, 214, 69, 50));  // 30 higher, right edge kept
   EXPECT_EQ(label->pos(), QPoint(77, 250));
   // Slide from the bottom uses the window's own height for the start.
-  EXPECT_EQ(window.slideDirection, 3);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromBottom);
   const std::vector<QPoint> positions = Slide(window);
   EXPECT_EQ(positions.front(), QPoint((1024 - 274) / 2, 270 + 620 - 32));
   EXPECT_LE(positions.back().y(), (768 - 270) / 2);
@@ -128,7 +128,7 @@ TEST_F(WindowTest, SingleModeSavesOnlyOnOk) {
     EXPECT_EQ(window.CaptionText(3), "でパンチしました♪");
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &escape);
-    EXPECT_EQ(window.cancelRequested, 1);
+    EXPECT_TRUE(window.cancelRequested);
   }
   {
     TMainForm1 window({source}, Screen(1024, 768, 0));
