@@ -53,6 +53,9 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& en
       FComposer(std::make_unique<TPunchComposer>()),
       FArguments(std::move(arguments)),
       FEnvironment(environment) {
+  // The key-cap pictures the layout file names live in this library's
+  // resources, which a static library does not register by itself.
+  Q_INIT_RESOURCE(punchlet);
   ui->setupUi(this);
   // What the layout file cannot say: pixel font sizes.
   setAttribute(Qt::WA_StyledBackground);
@@ -148,7 +151,6 @@ void TMainForm1::ShowBatchProgress(size_t index, size_t count) {
     show();
     // Without a window manager nobody else gives it the keyboard, and Esc
     // must reach it to stop the batch.
-    raise();
     activateWindow();
   }
   repaint();
