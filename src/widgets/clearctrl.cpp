@@ -300,7 +300,9 @@ void TClearControl::MakeBtnImageAndRgn() {
   const bool edged = Edged();
   const int e = edged ? 1 : 0;
 
-  // The face: picture and caption on the key colour.
+  // The face: picture and caption on the key colour. The picture's own key
+  // is always the key: a new picture hands its corner colour to
+  // TransparentColor, and setting TransparentColor fixes the picture's.
   QImage face = edged ? Filled(w - 2 * b - 2, h - 2 * b - 2, key) : Filled(w, h, key);
   if (!FPicture.isNull()) {
     if (FStretch)
