@@ -34,8 +34,6 @@ constexpr long kMaxCodecMemory = 1L << 30;
 // hold at least one byte per 256 output bytes; small pictures get a margin.
 constexpr uint64_t kOutputBytesPerInputByte = 256;
 constexpr uint64_t kFreeOutputBytes = uint64_t{16} << 20;
-// We read a whole file into memory; nothing this big is a picture we can hold.
-constexpr size_t kMaxFileSize = size_t{1} << 30;
 // The codec recommends at most 4 rows per call.
 constexpr JDIMENSION kMaxBatch = 16;
 // Rows handed to a sink per call: few enough to stay in the cache.
