@@ -1,5 +1,6 @@
 // TJPEGImage: one JPEG file held in memory, with its decoded picture and the
-// settings used to decode and encode it. The coding is libjpeg's.
+// settings used to decode and encode it. The coding is libjpeg's, reached through
+// the glue in jpegcodec.h.
 #pragma once
 
 #include <cstddef>
