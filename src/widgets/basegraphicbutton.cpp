@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimerEvent>
 #include <QToolTip>
 #include <algorithm>
@@ -264,7 +265,10 @@ void TBaseGraphicButton::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers
   } else if (!FPressed) {
     state = bsDown;
     if (FRepeatedClick) {
+      // The handler may close and delete the window with this button.
+      const QPointer<TBaseGraphicButton> alive(this);
       Click();
+      if (!alive) return;
       StopRepeat();
       FRepeatTimer = StartTimer(this, FRepeatingDelay);
     }
@@ -381,12 +385,14 @@ bool TBaseGraphicButton::CMDialogChar() {
       StateChange(FPressed ? bsOptionSet : bsUp);
       if (FPressed) Click();
     }
-  } else {
-    StateChange(bsMouseOver);
-    Click();
-    // The hover check puts the look back when the pointer is elsewhere.
-    if (!underMouse()) FMouseOver = false;
+    return true;
   }
+  StateChange(bsMouseOver);
+  const QPointer<TBaseGraphicButton> alive(this);
+  Click();
+  if (!alive) return true;
+  // The hover check puts the look back when the pointer is elsewhere.
+  if (!underMouse()) FMouseOver = false;
   return true;
 }
 

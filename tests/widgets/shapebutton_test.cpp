@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
@@ -302,4 +303,85 @@ TEST(ShapeButton, CaptionTakesEnterColourWhenPressedOrHovered) {
   EXPECT_FALSE(Shows(pressed, kGrey));
   b->SetEnterColorChange(false);
   EXPECT_FALSE(Shows(b->grab().toImage(), Qt::black));
+}
+
+TEST(ShapeButton, AcceleratorTogglesOrClicksAndDoubleClickReportsPressed) {
+  QWidget window;
+  TShapeButton* toggle = Button(&window, QRect(10, 10, 50, 22), 1, "&L");
+  TShapeButton* push = Button(&window, QRect(10, 50, 90, 30), 0, "&OK");
+  Show(window);
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QSignalSpy toggleClicks(toggle, &TShapeButton::OnClick);
+  QSignalSpy pushClicks(push, &TShapeButton::OnClick);
+
+  QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);
+  EXPECT_TRUE(toggle->Pressed());
+  EXPECT_EQ(toggleClicks.count(), 1);
+  QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);  // all up allowed
+  EXPECT_FALSE(toggle->Pressed());
+  EXPECT_EQ(toggleClicks.count(), 1);
+
+  QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+  EXPECT_EQ(pushClicks.count(), 1);
+  EXPECT_FALSE(push->Pressed());
+  push->setEnabled(false);
+  QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+  EXPECT_EQ(pushClicks.count(), 1);
+
+  // A double click on a released toggle: the first click presses it, the
+  // second press finds it pressed.
+  QSignalSpy doubles(toggle, &TShapeButton::OnDblClick);
+  QTest::mouseClick(toggle, Qt::LeftButton, {}, Centre(toggle));
+  QTest::mouseDClick(toggle, Qt::LeftButton, {}, Centre(toggle));
+  QTest::mouseRelease(toggle, Qt::LeftButton, {}, Centre(toggle));
+  EXPECT_EQ(doubles.count(), 1);
+}
+
+static void Send(QWidget* widget, QEvent::Type type) {
+  if (type == QEvent::Enter) {
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(widget, &enter);
+  } else {
+    QEvent leave(type);
+    QApplication::sendEvent(widget, &leave);
+  }
+}
+
+TEST(ShapeButton, PointerEnteringAndLeavingTheRectangleOrTheShape) {
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(10, 10, 50, 22), 1);
+  TShapeButton* shaped = Button(&window, QRect(10, 50, 50, 22), 1);
+  b->SetAllowTransparency(false);
+  Show(window);
+  QSignalSpy entered(b, &TShapeButton::OnMouseEnter);
+
+  // Without the shape test the rectangle's enter and leave decide.
+  Send(b, QEvent::Enter);
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  EXPECT_TRUE(b->MouseOver());
+  EXPECT_EQ(entered.count(), 1);
+  Send(b, QEvent::Leave);
+  EXPECT_EQ(b->State(), TShapeButton::bsUp);
+  EXPECT_FALSE(b->MouseOver());
+  // A move inside after leaving counts as entering.
+  QTest::mouseMove(b, QPoint(25, 10));
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  EXPECT_EQ(entered.count(), 2);
+  Send(b, QEvent::Leave);
+
+  // With it, entering the rectangle alone changes nothing; the shape does.
+  Send(shaped, QEvent::Enter);
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+  QTest::mouseMove(shaped, QPoint(48, 20));  // the shadow strip
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+  QTest::mouseMove(shaped, QPoint(20, 9));
+  EXPECT_EQ(shaped->State(), TShapeButton::bsMouseOver);
+  QTest::mouseMove(shaped, QPoint(48, 20));
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+
+  // A pressed toggle keeps its look while hovered.
+  b->SetPressed(true);
+  QTest::mouseMove(b, QPoint(25, 10));
+  EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
 }
