@@ -53,6 +53,8 @@ PUNCHLET_EXCEPTION(EReadError, EStreamError);
 PUNCHLET_EXCEPTION(EWriteError, EStreamError);
 PUNCHLET_EXCEPTION(EInvalidGraphic, Exception);
 PUNCHLET_EXCEPTION(EInvalidGraphicOperation, Exception);
+PUNCHLET_EXCEPTION(EConvertError, Exception);
+PUNCHLET_EXCEPTION(EOutOfResources, EOutOfMemory);
 PUNCHLET_EXCEPTION(EJPEG, Exception);
 PUNCHLET_EXCEPTION(ERegistryException, Exception);
 PUNCHLET_EXCEPTION(ESaveError, Exception);
