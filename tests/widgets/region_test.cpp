@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QTemporaryFile>
+#include <QTest>
 #include <sstream>
 #include <string>
 
@@ -280,4 +281,50 @@ TEST(RegionData, TransparentPaintingShowsWhatLiesBeneathAtKeyPixels) {
   const QImage shot = window.grab().toImage();
   EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::red));
   EXPECT_EQ(shot.pixelColor(3, 0), QColor(255, 255, 128));
+}
+
+TEST(RegionData, ShrunkRegionStaysAValidBanding) {
+  // Scaled by a half, the runs 0-1 and 2-4 of a row meet at x = 1; the
+  // region must hold them as one rectangle, as a union of rectangles does.
+  QWidget window;
+  TRgn* rgn = new TRgn(&window);
+  Picture picture = FromRows({"#.##", "#.##", "....", "...."});
+  rgn->SetRgnBmp(picture);
+  rgn->setGeometry(0, 0, 2, 2);
+  rgn->UpdateRgn();
+  EXPECT_EQ(*rgn->Rgn(), QRegion(0, 0, 2, 1));
+  EXPECT_EQ(rgn->Rgn()->rectCount(), 1);
+}
+
+TEST(RegionData, ShapingAShownWindowKeepsItShown) {
+  QWidget window;
+  window.resize(270, 320);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 270, 320);
+  rgn->LoadStored(PUNCHLET_ASSETS "/bubble.bmp", PUNCHLET_ASSETS "/bubble.rgn");
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  rgn->SetWndRgn();
+  EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.mask().isEmpty());
+}
+
+TEST(RegionData, SeeThroughPaintingFollowsTheCurrentBitmap) {
+  QWidget window;
+  window.resize(4, 2);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 4, 2);
+  rgn->SetTransparent(true);
+  Picture first = FromRows({"..##", "...."});
+  rgn->SetRgnBmp(first);
+  // Plain while another bitmap comes, then see-through again.
+  rgn->SetTransparent(false);
+  Picture second = FromRows({"##..", "...."});
+  rgn->SetRgnBmp(second);
+  rgn->SetTransparent(true);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(0, 0), 0);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(3, 0), 1);
+  const QImage shot = rgn->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(255, 255, 128));
 }
