@@ -111,7 +111,8 @@ TEST(ShapeButton, OutlineCornersAndCaptionRectangleFollowSizeDepthAndState) {
   EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
   // The cached outline follows the size and the shape settings.
   EXPECT_EQ(b->Points()[2], QPoint(5, 5));
-  b->resize(18, 18);
+  b->resize(18, 18);  // hidden: Qt holds the resize event back until shown
+  EXPECT_EQ(b->Points()[1], QPoint(18, 18));
   b->SetShapeShadowDepth(3);
   EXPECT_EQ(b->Points()[2], QPoint(4, 4));
   b->resize(50, 22);
@@ -261,6 +262,13 @@ TEST(ShapeButton, CornersAndShadowStripAreNotTheButton) {
   QTest::mousePress(push, Qt::LeftButton, {}, QPoint(20, 9));
   QTest::mouseRelease(push, Qt::LeftButton, {}, QPoint(45, 17));
   EXPECT_EQ(clicks.count(), 0);
+
+  // Without a shadow the body fills the rectangle, and all of it is hit.
+  push->SetShapeShadowStyle(TShapeButton::hssNone);
+  const QImage flat = push->grab().toImage();
+  EXPECT_EQ(flat.pixelColor(47, 10), kUp);
+  QTest::mouseClick(push, Qt::LeftButton, {}, QPoint(47, 10));
+  EXPECT_EQ(clicks.count(), 1);
 
   // Without the shape test the whole rectangle counts.
   toggle->SetAllowTransparency(false);
