@@ -24,7 +24,8 @@ TBaseGraphicButton::TBaseGraphicButton(QWidget* parent) : TBaseControl(parent) {
   setMouseTracking(true);
   FEnterColor = palette().color(QPalette::ButtonText);
   FFontColor = palette().color(QPalette::ButtonText);
-  FColor = palette().color(QPalette::Window);
+  // The window colour of the platform is the one of edit fields and lists.
+  FColor = palette().color(QPalette::Base);
 }
 
 TBaseGraphicButton::~TBaseGraphicButton() {

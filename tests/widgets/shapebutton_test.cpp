@@ -106,6 +106,12 @@ TEST(ShapeButton, OutlineCornersAndCaptionRectangleFollowSizeDepthAndState) {
   EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[0], QPoint(18, 4));
   EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[1], QPoint(36, 22));
 
+  // Uncoloured, the rectangle around the shape shows the window colour
+  // (white in the usual palettes), not the grey of dialogs and buttons.
+  TShapeButton plain;
+  EXPECT_EQ(plain.size(), QSize(25, 25));
+  EXPECT_EQ(plain.grab().toImage().pixelColor(24, 0), plain.palette().color(QPalette::Base));
+
   QWidget window;
   TShapeButton* b = Button(&window, QRect(0, 0, 50, 22), 1);
   EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
