@@ -183,14 +183,20 @@ std::optional<QRegion> RegionData::ToRegion(double scaleX, double scaleY, QPoint
   if (!rects) return std::nullopt;
   std::vector<QRect> scaled;
   scaled.reserve(rects->size());
-  const auto at = [](int32_t v, double scale, int shift) {
-    return static_cast<int>(std::lround(v * scale)) + shift;
+  // Far beyond any screen, yet QRect's sums stay in range.
+  constexpr double kLimit = 1 << 28;
+  bool placeable = true;
+  const auto at = [&](int32_t v, double scale, int shift) {
+    const double placed = std::round(v * scale) + shift;
+    if (!(std::abs(placed) <= kLimit)) placeable = false;
+    return placeable ? static_cast<int>(placed) : 0;
   };
   for (const RgnRect& r : *rects) {
     const int left = at(r.left, scaleX, offset.x());
     const int top = at(r.top, scaleY, offset.y());
     const int right = at(r.right, scaleX, offset.x());
     const int bottom = at(r.bottom, scaleY, offset.y());
+    if (!placeable) return std::nullopt;
     if (right <= left || bottom <= top) continue;
     // Shrinking may close the gap between two runs of a band: they become
     // one rectangle, as the banded form wants.

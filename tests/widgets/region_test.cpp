@@ -238,11 +238,18 @@ TEST(RegionData, FailuresSayWhatIsMissing) {
   Picture picture = FromRows({"#.#.", "...."});
   orphan.ReadRgnBitmap(picture);
   std::vector<uint8_t> good = TRgn::BuildRgnData(picture).Bytes();
-  for (int variant = 0; variant < 3; ++variant) {
+  for (int variant = 0; variant < 4; ++variant) {
     std::vector<uint8_t> bytes = good;
     if (variant == 0) bytes.resize(bytes.size() - 1);
     if (variant == 1) std::swap_ranges(bytes.begin() + 32, bytes.begin() + 48, bytes.begin() + 48);
     if (variant == 2) bytes[8] = 0xFF;  // a count far beyond the bytes
+    if (variant == 3) {
+      // The last rectangle and the bounds reach the largest coordinate,
+      // which scaling to the control takes out of any range.
+      for (size_t at : {bytes.size() - 8, size_t{24}}) {
+        bytes[at] = 0xFF, bytes[at + 1] = 0xFF, bytes[at + 2] = 0xFF, bytes[at + 3] = 0x7F;
+      }
+    }
     orphan.ReadRgnData(QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                   static_cast<qsizetype>(bytes.size())));
     EXPECT_EQ(MessageOf<Exception>([&] { orphan.UpdateRgn(); }), "ｳｨﾝﾄﾞｳﾘｰｼﾞｮﾝが作成できません")
