@@ -322,6 +322,15 @@ TEST(ShapeButton, RepeatedClickFiresOnPressThenAfterTheDelayThenEveryInterval) {
   Click(b);
   QTest::qWait(50);
   EXPECT_EQ(at.size(), 1u);
+
+  // Disabled while held over it: a disabled widget gets no release, so the
+  // repetitions end with the press.
+  at.clear();
+  QTest::mousePress(b, Qt::LeftButton, {}, Centre(b));
+  b->setEnabled(false);
+  QTest::qWait(650);
+  EXPECT_EQ(at.size(), 1u);
+  EXPECT_FALSE(b->Tracking());
 }
 
 TEST(ShapeButton, CaptionTakesEnterColourWhenPressedOrHovered) {
