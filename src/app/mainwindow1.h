@@ -4,6 +4,7 @@
 // picture with its progress on the OK button.
 #pragma once
 
+#include <QPoint>
 #include <QSize>
 #include <QWidget>
 #include <cstdint>
@@ -30,6 +31,7 @@ class TMainForm1 : public QWidget {
   struct Environment {
     QSize screenSize;  // the primary screen's size
     int minute = 0;    // the local clock's minute at construction
+    QPoint pointer{};  // the mouse pointer's screen position at construction
   };
   static Environment CurrentEnvironment();
 
