@@ -57,7 +57,6 @@ TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
   ui->Rgn1->LoadStored(QString::fromUtf8(kBubbleBitmapResource),
                        QString::fromUtf8(kBubbleRgnDataResource));
   setFixedSize(ClientWidth, ClientHeight);
-  ui->Edit1->installEventFilter(this);
   // A longer loaded text is kept whole; typing can only shorten it then.
   connect(ui->Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
     ui->Edit1->setMaxLength(std::max<int>(MaxTypedText, text.size()));
@@ -173,17 +172,11 @@ bool TSettingForm1::FormKeyDown(int key) {
   return false;
 }
 
+// Edit1 passes Enter and Escape on to its window, so they arrive here too.
 void TSettingForm1::keyPressEvent(QKeyEvent* event) {
   if (FormKeyDown(event->key())) {
     event->accept();
     return;
   }
   QDialog::keyPressEvent(event);
-}
-
-bool TSettingForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == ui->Edit1 && event->type() == QEvent::KeyPress &&
-      FormKeyDown(static_cast<QKeyEvent*>(event)->key()))
-    return true;
-  return QDialog::eventFilter(watched, event);
 }

@@ -64,7 +64,6 @@ class TSettingForm1 : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ShowSettings();

@@ -234,15 +234,18 @@ TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(File(), before);
 
-  // Enter on a first run stores the defaults, not 22 zeros.
+  // Enter on a first run stores the defaults, not 22 zeros, and the text typed so far.
   std::filesystem::remove(config.KeyFile());
   auto first = Open();
-  QTest::keyClick(first.get(), Qt::Key_Return);
+  Edit1(*first)->clear();
+  QTest::keyClicks(Edit1(*first), "mine");
+  QTest::keyClick(Edit1(*first), Qt::Key_Return);
+  EXPECT_FALSE(first->isVisible());
   PunchSettings stored;
   LoadPunchSettings(stored);
   for (int group = 1; group <= 6; ++group)
     EXPECT_EQ(stored.PressedButton(group), (std::array<int, 6>{2, 1, 1, 1, 1, 2})[group - 1]);
-  EXPECT_EQ(stored.imprintText, kInitialText);
+  EXPECT_EQ(stored.imprintText, "mine");
 }
 
 TEST_F(SettingWindowTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
