@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimerEvent>
 #include <QToolTip>
 #include <algorithm>
@@ -178,79 +179,25 @@ void TBaseGraphicButton::SetRepeatingInterval(int ms) {
   FRepeatingInterval = std::clamp(ms, 0, 65535);
 }
 
-void TBaseGraphicButton::SetEnterColor(const QColor& colour) {
-  if (colour == FEnterColor) return;
-  FEnterColor = colour;
-  update();
-}
-
-void TBaseGraphicButton::SetEnterColorChange(bool change) {
-  if (change == FEnterColorChange) return;
-  FEnterColorChange = change;
-  update();
-}
-
-void TBaseGraphicButton::SetColor(const QColor& colour) {
-  if (colour == FColor) return;
-  FColor = colour;
-  update();
-}
-
-void TBaseGraphicButton::SetTransparent(bool transparent) {
-  if (transparent == FTransparent) return;
-  FTransparent = transparent;
-  update();
-}
-
-void TBaseGraphicButton::SetFontColor(const QColor& colour) {
-  if (colour == FFontColor) return;
-  FFontColor = colour;
-  update();
-}
-
-void TBaseGraphicButton::SetUseCaption(bool use) {
-  if (use == FUseCaption) return;
-  FUseCaption = use;
-  update();
-}
-
-void TBaseGraphicButton::SetMultiLine(bool multiLine) {
-  if (multiLine == FMultiLine) return;
-  FMultiLine = multiLine;
-  update();
-}
-
+void TBaseGraphicButton::SetEnterColor(const QColor& colour) { SetLook(FEnterColor, colour); }
+void TBaseGraphicButton::SetEnterColorChange(bool change) { SetLook(FEnterColorChange, change); }
+void TBaseGraphicButton::SetColor(const QColor& colour) { SetLook(FColor, colour); }
+void TBaseGraphicButton::SetTransparent(bool transparent) { SetLook(FTransparent, transparent); }
+void TBaseGraphicButton::SetFontColor(const QColor& colour) { SetLook(FFontColor, colour); }
+void TBaseGraphicButton::SetUseCaption(bool use) { SetLook(FUseCaption, use); }
+void TBaseGraphicButton::SetMultiLine(bool multiLine) { SetLook(FMultiLine, multiLine); }
 void TBaseGraphicButton::SetButtonLayout(const TButtonLayout& layout) {
-  if (layout == FButtonLayout) return;
-  FButtonLayout = layout;
-  update();
+  SetLook(FButtonLayout, layout);
 }
-
 void TBaseGraphicButton::SetButtonLayoutAlignment(TLayoutAlignment v) {
-  TButtonLayout layout = FButtonLayout;
-  layout.Alignment = v;
-  SetButtonLayout(layout);
+  SetLook(FButtonLayout.Alignment, v);
 }
 void TBaseGraphicButton::SetButtonLayoutAlignText2Glyph(TTextArrange v) {
-  TButtonLayout layout = FButtonLayout;
-  layout.AlignText2Glyph = v;
-  SetButtonLayout(layout);
+  SetLook(FButtonLayout.AlignText2Glyph, v);
 }
-void TBaseGraphicButton::SetButtonLayoutOffsetX(int v) {
-  TButtonLayout layout = FButtonLayout;
-  layout.OffsetX = v;
-  SetButtonLayout(layout);
-}
-void TBaseGraphicButton::SetButtonLayoutOffsetY(int v) {
-  TButtonLayout layout = FButtonLayout;
-  layout.OffsetY = v;
-  SetButtonLayout(layout);
-}
-void TBaseGraphicButton::SetButtonLayoutSpacing(int v) {
-  TButtonLayout layout = FButtonLayout;
-  layout.Spacing = v;
-  SetButtonLayout(layout);
-}
+void TBaseGraphicButton::SetButtonLayoutOffsetX(int v) { SetLook(FButtonLayout.OffsetX, v); }
+void TBaseGraphicButton::SetButtonLayoutOffsetY(int v) { SetLook(FButtonLayout.OffsetY, v); }
+void TBaseGraphicButton::SetButtonLayoutSpacing(int v) { SetLook(FButtonLayout.Spacing, v); }
 
 void TBaseGraphicButton::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift,
                                    QPoint point) {
@@ -264,7 +211,10 @@ void TBaseGraphicButton::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers
   } else if (!FPressed) {
     state = bsDown;
     if (FRepeatedClick) {
+      // The handler may close and delete the window with this button.
+      const QPointer<TBaseGraphicButton> alive(this);
       Click();
+      if (!alive) return;
       StopRepeat();
       FRepeatTimer = StartTimer(this, FRepeatingDelay);
     }
@@ -381,12 +331,14 @@ bool TBaseGraphicButton::CMDialogChar() {
       StateChange(FPressed ? bsOptionSet : bsUp);
       if (FPressed) Click();
     }
-  } else {
-    StateChange(bsMouseOver);
-    Click();
-    // The hover check puts the look back when the pointer is elsewhere.
-    if (!underMouse()) FMouseOver = false;
+    return true;
   }
+  StateChange(bsMouseOver);
+  const QPointer<TBaseGraphicButton> alive(this);
+  Click();
+  if (!alive) return true;
+  // The hover check puts the look back when the pointer is elsewhere.
+  if (!underMouse()) FMouseOver = false;
   return true;
 }
 

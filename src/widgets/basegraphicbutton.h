@@ -122,6 +122,15 @@ class TBaseGraphicButton : public TBaseControl {
   void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
 
  protected:
+  // A value that only changes the look: stored, then repainted when it
+  // differs.
+  template <typename T>
+  void SetLook(T& field, const T& value) {
+    if (field == value) return;
+    field = value;
+    update();
+  }
+
   virtual bool IsCustom() const;
   virtual bool ActionChangeable() const;
   // One tick of the repeat timer.

@@ -146,16 +146,10 @@ void TCustomShapeButton::ShapeChanged() {
   update();
 }
 
-void TCustomShapeButton::SetColors(const TShapeButtonColor& colours) {
-  if (colours == FColors) return;
-  FColors = colours;
-  update();
-}
+void TCustomShapeButton::SetColors(const TShapeButtonColor& colours) { SetLook(FColors, colours); }
 
 void TCustomShapeButton::SetColorsField(QColor TShapeButtonColor::*field, const QColor& colour) {
-  TShapeButtonColor colours = FColors;
-  colours.*field = colour;
-  SetColors(colours);
+  SetLook(FColors.*field, colour);
 }
 
 void TCustomShapeButton::SetShape(const TButtonShape& shape) {
@@ -167,17 +161,8 @@ void TCustomShapeButton::SetShape(const TButtonShape& shape) {
   ShapeChanged();
 }
 
-void TCustomShapeButton::SetMode(TShapeButtonMode mode) {
-  if (mode == FMode) return;
-  FMode = mode;
-  update();
-}
-
-void TCustomShapeButton::SetStyle(TShapeButtonStyle style) {
-  if (style == FStyle) return;
-  FStyle = style;
-  update();
-}
+void TCustomShapeButton::SetMode(TShapeButtonMode mode) { SetLook(FMode, mode); }
+void TCustomShapeButton::SetStyle(TShapeButtonStyle style) { SetLook(FStyle, style); }
 
 #define SHAPE_SETTER(Name, Type, member)       \
   void TCustomShapeButton::Set##Name(Type v) { \

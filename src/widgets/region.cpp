@@ -194,9 +194,9 @@ std::optional<QRegion> RegionData::ToRegion(double scaleX, double scaleY, QPoint
     if (right > left && bottom > top) scaled.emplace_back(left, top, right - left, bottom - top);
   }
   QRegion region;
-  // Scaling keeps the bands' order, but rounding may make rectangles of
-  // neighbouring bands overlap: unite band by band then.
-  if (scaleX == 1 && scaleY == 1) {
+  // Positive scales keep the bands and their order (rounding may make
+  // rectangles touch, never overlap), so the list stays a valid banding.
+  if (scaleX > 0 && scaleY > 0) {
     region.setRects(scaled.data(), static_cast<int>(scaled.size()));
   } else {
     for (const QRect& r : scaled) region += r;
