@@ -6,6 +6,7 @@
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
 #include "imaging/jpegimage.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 
 namespace {
@@ -158,7 +159,7 @@ static TScaledJob ScaleJob(const Picture& source, SizeClass sizeClass) {
   return job;
 }
 
-TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
+static TScaledJob ReadAndScale(const std::string& path, SizeClass sizeClass) {
   TScaledJob job;
   if (IsJpegExtension(ExtractFileExt(path))) {
     // Decoded rows go straight into the scaler: a camera photo never needs
@@ -175,6 +176,15 @@ TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
     return job;
   }
   return ScaleJob(ReadJobPicture(path), sizeClass);
+}
+
+TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
+  try {
+    return ReadAndScale(path, sizeClass);
+  } catch (Exception& e) {
+    e.SetFileName(path);  // even a failure of the scaler says which job it was
+    throw;
+  }
 }
 
 TPunchComposer::TPunchComposer() {
