@@ -146,7 +146,7 @@ void TSettingForm1::ShapeButton0_1Click() {
     SavePunchSettings(chosen);
   } catch (const std::exception& error) {
     // The choices are still on screen: OK can be tried again.
-    TApplication::ShowException(error.what());
+    TApplication::ShowException(error);
     return;
   }
   FSettings = chosen;
