@@ -31,6 +31,15 @@ class SettingWindowTest : public ::testing::Test {
     stored.imprintText = text;
     SavePunchSettings(stored);
   }
+  // What the key file holds: the pressed button of each group and the text.
+  using Choices = std::pair<std::array<int, 6>, std::string>;
+  static Choices Stored() {
+    PunchSettings stored;
+    LoadPunchSettings(stored);
+    Choices choices{{}, stored.imprintText};
+    for (int group = 1; group <= 6; ++group) choices.first[group - 1] = stored.PressedButton(group);
+    return choices;
+  }
   std::string File() const { return TempConfigHome::ReadText(config.KeyFile()); }
 
   std::unique_ptr<TSettingForm1> Open() {
@@ -179,11 +188,7 @@ TEST_F(SettingWindowTest, TheLoadPressesTheStoredChoicesAndOkStoresTheNewOnes) {
 
   Click(Control(*window, "ShapeButton0_1"));
   EXPECT_FALSE(window->isVisible());
-  PunchSettings stored;
-  LoadPunchSettings(stored);
-  for (int group = 1; group <= 6; ++group)
-    EXPECT_EQ(stored.PressedButton(group), (std::array<int, 6>{1, 2, 2, 11, 2, 2})[group - 1]);
-  EXPECT_EQ(stored.imprintText, "こんにちは");
+  EXPECT_EQ(Stored(), Choices({1, 2, 2, 11, 2, 2}, "こんにちは"));
   // The run's record follows what was stored.
   EXPECT_EQ(record.sizeClass(), SizeClass::L);
   EXPECT_EQ(record.frameColour(), FrameColour::Yellow);
@@ -219,10 +224,7 @@ TEST_F(SettingWindowTest, CancelAndEscapeStoreNothingWhileEnterInTheTextStores) 
   QTest::keyClicks(Edit1(*typed), "after");
   QTest::keyClick(Edit1(*typed), Qt::Key_Return);
   EXPECT_FALSE(typed->isVisible());
-  PunchSettings stored;
-  LoadPunchSettings(stored);
-  EXPECT_EQ(stored.imprintText, "after");
-  EXPECT_EQ(stored.PressedButton(4), 3);
+  EXPECT_EQ(Stored(), Choices({1, 1, 2, 3, 1, 2}, "after"));
 }
 
 TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
@@ -241,11 +243,7 @@ TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
   QTest::keyClicks(Edit1(*first), "mine");
   QTest::keyClick(Edit1(*first), Qt::Key_Return);
   EXPECT_FALSE(first->isVisible());
-  PunchSettings stored;
-  LoadPunchSettings(stored);
-  for (int group = 1; group <= 6; ++group)
-    EXPECT_EQ(stored.PressedButton(group), (std::array<int, 6>{2, 1, 1, 1, 1, 2})[group - 1]);
-  EXPECT_EQ(stored.imprintText, "mine");
+  EXPECT_EQ(Stored(), Choices({2, 1, 1, 1, 1, 2}, "mine"));
 }
 
 TEST_F(SettingWindowTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
@@ -272,9 +270,7 @@ TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWho
   QTest::keyClicks(edit, "x");  // no room to grow
   EXPECT_EQ(edit->text(), stored300);
   QTest::keyClick(edit, Qt::Key_Return);
-  PunchSettings saved;
-  LoadPunchSettings(saved);
-  EXPECT_EQ(QString::fromStdString(saved.imprintText), stored300);
+  EXPECT_EQ(QString::fromStdString(Stored().second), stored300);
 
   auto typed = Open();
   ASSERT_TRUE(WaitForLoad(*typed));
