@@ -80,13 +80,12 @@ bool TBaseGraphicButton::VerifyTransparency(QPoint point) const {
 }
 
 void TBaseGraphicButton::VerifyMouseOver() {
-  const QPoint point = mapFromGlobal(QCursor::pos());
-  const bool inside = FAllowTransparency ? VerifyTransparency(point) : InClientForRelease(point);
-  if (!inside && isEnabled()) StateChange(bsUp);
+  // The hover check uses the release's bounds.
+  if (!HitForRelease(mapFromGlobal(QCursor::pos())) && isEnabled()) StateChange(bsUp);
 }
 
 bool TBaseGraphicButton::InClientForMove(QPoint p) const {
-  return p.x() >= 0 && p.x() <= width() && p.y() >= 0 && p.y() <= height();
+  return TBaseGraphicButton::VerifyTransparency(p);
 }
 
 bool TBaseGraphicButton::InClientForRelease(QPoint p) const {

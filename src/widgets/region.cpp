@@ -312,15 +312,22 @@ QByteArray TRgn::WriteRgnData() const {
 void TRgn::LoadStored(const QString& bitmapPath, const QString& dataPath) {
   const auto read = [](const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-      throw EFOpenError(Format(SFOpenError, path.toUtf8().constData()));
+    if (!file.open(QIODevice::ReadOnly)) {
+      const std::string name = path.toStdString();
+      throw EFOpenError(FileMessage(SFOpenError, name), name, file.errorString().toStdString());
+    }
     return file.readAll();
   };
   const QByteArray bitmapBytes = read(bitmapPath);
   const QByteArray dataBytes = read(dataPath);
   Picture bitmap;
-  bitmap.LoadFromMemory(reinterpret_cast<const uint8_t*>(bitmapBytes.constData()),
-                        static_cast<size_t>(bitmapBytes.size()));
+  try {
+    bitmap.LoadFromMemory(reinterpret_cast<const uint8_t*>(bitmapBytes.constData()),
+                          static_cast<size_t>(bitmapBytes.size()));
+  } catch (Exception& e) {
+    e.SetFileName(bitmapPath.toStdString());
+    throw;
+  }
   FLoading = true;
   ReadRgnBitmap(bitmap);
   ReadRgnData(dataBytes);

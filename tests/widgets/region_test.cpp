@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QTemporaryFile>
 #include <sstream>
 #include <string>
 
@@ -248,6 +249,17 @@ TEST(RegionData, FailuresSayWhatIsMissing) {
   }
   EXPECT_THROW(orphan.LoadStored("/nonexistent/bubble.bmp", "/nonexistent/bubble.rgn"),
                EFOpenError);
+  // A stored bitmap that is no BMP names its file.
+  QTemporaryFile notBmp;
+  ASSERT_TRUE(notBmp.open());
+  notBmp.write("BM but not a bitmap");
+  notBmp.close();
+  try {
+    orphan.LoadStored(notBmp.fileName(), PUNCHLET_ASSETS "/bubble.rgn");
+    ADD_FAILURE() << "a broken bitmap was taken";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.FileName(), notBmp.fileName().toStdString());
+  }
 }
 
 TEST(RegionData, TransparentPaintingShowsWhatLiesBeneathAtKeyPixels) {

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "ui_shapebuttonform.h"
+
 namespace {
 
 const QColor kPaleYellow(255, 255, 128);
@@ -397,4 +399,29 @@ TEST(ShapeButton, PointerEnteringAndLeavingTheRectangleOrTheShape) {
   b->SetPressed(true);
   QTest::mouseMove(b, QPoint(25, 10));
   EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
+}
+
+TEST(ShapeButton, FormDescriptionSetsEveryKindOfProperty) {
+  QWidget form;
+  Ui::ShapeButtonForm ui;
+  ui.setupUi(&form);
+  TShapeButton* b = ui.ShapeButton1_1;
+  EXPECT_EQ(b->Caption(), "L");
+  EXPECT_EQ(b->GroupIndex(), 1);
+  EXPECT_FALSE(b->AllowTransparency());
+  EXPECT_TRUE(b->RepeatedClick());
+  EXPECT_EQ(b->ButtonLayoutAlignment(), TShapeButton::agTopCenter);
+  EXPECT_EQ(b->Colors().Up, QColor(255, 255, 200));
+  EXPECT_EQ(b->Shape().Shape, TShapeButton::stRoundRect);
+  EXPECT_EQ(b->Shape().Shadow.Style, TShapeButton::hssTracing);
+  EXPECT_EQ(b->Shape().Shadow.Depth, 3);
+  // A button joining a group hands its AllowAllUp to the others, so every
+  // button of a group carries the group's value.
+  EXPECT_TRUE(b->AllowAllUp());
+  EXPECT_TRUE(ui.ShapeButton1_2->AllowAllUp());
+  ui.ShapeButton1_2->SetGroupIndex(0);
+  ui.ShapeButton1_2->SetAllowAllUp(false);
+  ui.ShapeButton1_2->SetGroupIndex(1);
+  EXPECT_FALSE(b->AllowAllUp());
+  EXPECT_FALSE(ui.Rgn1->AutoSize());
 }
