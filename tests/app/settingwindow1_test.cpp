@@ -149,15 +149,16 @@ TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
       EXPECT_EQ(button->AllowAllUp(), row.group != 0);
       EXPECT_FALSE(button->Pressed());
       EXPECT_EQ(button->font().pixelSize(), row.geometry.height() == 30 ? 16 : 11);
+      EXPECT_EQ(button->AllowTransparency(), row.group != 1);
+      const bool swatch = row.geometry.size() == QSize(18, 18);
+      EXPECT_EQ(button->ShapeShadowDepth(), swatch ? 3 : row.geometry.height() == 18 ? 2 : 4);
     }
   }
   // The swatches: outline in their frame colour, the fuchsia one standing for pink.
   const QColor swatches[] = {{0, 0, 255},   {0, 128, 0}, {0, 255, 0}, {0, 255, 255}, {128, 0, 128},
                              {255, 0, 255}, {255, 0, 0}, {128, 0, 0}, {255, 128, 0}, {255, 255, 0}};
-  for (int number = 2; number <= 11; ++number) {
+  for (int number = 2; number <= 11; ++number)
     EXPECT_EQ(window.GroupButton(4, number)->ShapeBevelColor(), swatches[number - 2]) << number;
-    EXPECT_EQ(window.GroupButton(4, number)->ShapeShadowDepth(), 3) << number;
-  }
   // Typing starts in the text field.
   EXPECT_EQ(Edit1(window)->maxLength(), 200);
   window.show();
