@@ -35,22 +35,14 @@ void ApplyPixelFontSizes(QWidget* root) {
 }
 }  // namespace
 
-// The bubble lives in the program's resources, linked from a static library.
-// (Outside the anonymous namespace: the macro declares a global function.)
-static void InitResources() {
-  static const bool done = [] {
-    Q_INIT_RESOURCE(punchlet);
-    return true;
-  }();
-  (void)done;
-}
-
 TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       ui(std::make_unique<Ui::TSettingForm1>()),
       FSettings(settings),
       FProgramFile(QCoreApplication::applicationFilePath()) {
-  InitResources();
+  // The bubble lives in this library's resources, which a static library
+  // does not register by itself.
+  Q_INIT_RESOURCE(punchlet);
   ui->setupUi(this);
   // What the layout file cannot hold: pixel font sizes and the bubble.
   ApplyPixelFontSizes(this);
