@@ -64,6 +64,13 @@ class SettingWindowTest : public ::testing::Test {
   static QLineEdit* Edit1(const TSettingForm1& window) {
     return window.findChild<QLineEdit*>(QStringLiteral("Edit1"));
   }
+  // Replaces the text in Edit1 by typing and confirms it with Enter there.
+  static void TypeAndEnter(TSettingForm1& window, const QString& text) {
+    Edit1(window)->clear();
+    QTest::keyClicks(Edit1(window), text);
+    QTest::keyClick(Edit1(window), Qt::Key_Return);
+    EXPECT_FALSE(window.isVisible());
+  }
   static QWidget* Control(const TSettingForm1& window, const char* name) {
     return window.findChild<QWidget*>(QString::fromLatin1(name));
   }
@@ -221,10 +228,7 @@ TEST_F(SettingWindowTest, CancelAndEscapeStoreNothingWhileEnterInTheTextStores) 
 
   auto typed = Open();
   ASSERT_TRUE(WaitForLoad(*typed));
-  Edit1(*typed)->clear();
-  QTest::keyClicks(Edit1(*typed), "after");
-  QTest::keyClick(Edit1(*typed), Qt::Key_Return);
-  EXPECT_FALSE(typed->isVisible());
+  TypeAndEnter(*typed, "after");
   EXPECT_EQ(Stored(), Choices({1, 1, 2, 3, 1, 2}, "after"));
 }
 
@@ -240,10 +244,7 @@ TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
   // Enter on a first run stores the defaults, not 22 zeros, and the text typed so far.
   std::filesystem::remove(config.KeyFile());
   auto first = Open();
-  Edit1(*first)->clear();
-  QTest::keyClicks(Edit1(*first), "mine");
-  QTest::keyClick(Edit1(*first), Qt::Key_Return);
-  EXPECT_FALSE(first->isVisible());
+  TypeAndEnter(*first, "mine");
   EXPECT_EQ(Stored(), Choices({2, 1, 1, 1, 1, 2}, "mine"));
 }
 
