@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -106,13 +107,18 @@ TClearControl::TClearControl(QWidget* parent)
       FColor(Opaque(QApplication::palette().color(QPalette::Button))) {
   setMaximumSize(320, 320);
   resize(260, 48);
-  MakeBtnImageAndRgn();  // a region request before any change must find one
+  setMouseTracking(true);  // OnMouseMove reports moves without a button held too
+  MakeBtnImageAndRgn();    // a region request before any change must find one
 }
 
 TClearControl::~TClearControl() = default;
 
 bool TClearControl::ExplicitlyHidden() const {
   return testAttribute(Qt::WA_WState_ExplicitShowHide) && testAttribute(Qt::WA_WState_Hidden);
+}
+
+bool TClearControl::MouseCaptured() {
+  return QWidget::mouseGrabber() != nullptr || QGuiApplication::mouseButtons() != Qt::NoButton;
 }
 
 void TClearControl::Changed() {
@@ -456,8 +462,7 @@ bool TClearControl::event(QEvent* event) {
 const QImage& TClearControl::ShownImage() const {
   if (!isEnabled() && FOptions.testFlag(sioDisableImage) && !FDisabled.isNull()) return FDisabled;
   if (FTracking && FPointerInside && !FPressed.isNull()) return FPressed;
-  if (!FHot.isNull() && HotTrackShown() && underMouse() && QWidget::mouseGrabber() == nullptr)
-    return FHot;
+  if (!FHot.isNull() && HotTrackShown() && underMouse() && !MouseCaptured()) return FHot;
   return FNormal;
 }
 
@@ -502,7 +507,7 @@ void TClearControl::childEvent(QChildEvent* event) {
 }
 
 void TClearControl::AutoSizeArrange() {
-  if (!FAutoSize || parentWidget() == nullptr) return;
+  if (!FAutoSize || FLoading || parentWidget() == nullptr) return;
   try {
     QSize size(16, 8);
     QSize caption;
@@ -596,7 +601,7 @@ void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
 
 void TClearControl::enterEvent(QEnterEvent* event) {
   QWidget::enterEvent(event);
-  if (!FTracking && HotTrackShown() && QWidget::mouseGrabber() == nullptr &&
+  if (!FTracking && HotTrackShown() && !MouseCaptured() &&
       (isEnabled() || !FOptions.testFlag(sioDisableImage)))
     update();
   emit OnMouseEnter();
@@ -610,6 +615,7 @@ void TClearControl::leaveEvent(QEvent* event) {
 }
 
 TClearButton::TClearButton(QWidget* parent) : TClearControl(parent) {
+  FLoading = true;
   BeginUpdate();
   SetOptions(sioDisableImage | sioHotTrackImage | sioTransAtDesigning | sioBorderAndShadow);
   QFont buttonFont = font();
@@ -617,15 +623,18 @@ TClearButton::TClearButton(QWidget* parent) : TClearControl(parent) {
   buttonFont.setBold(true);
   setFont(buttonFont);
   SetFontColor(QColor(0, 128, 0));
+  FLoading = false;
   EndUpdate();
 }
 
 TClearPanel::TClearPanel(QWidget* parent) : TClearControl(parent) {
+  FLoading = true;
   BeginUpdate();
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   SetStyle(sbsImage);
   SetOptions(sioHotTrackImage);
   SetBorderStyle(bsNone);
+  FLoading = false;
   EndUpdate();
 }
 

@@ -111,6 +111,10 @@ class TClearControl : public QWidget {
   // Sets the size that AutoSizeArrange asks for, keeping the position.
   virtual void DoAutoSizeArrange(int width, int height);
 
+  // Set while a constructor applies its class's defaults, which are not
+  // changes: the control keeps its default size until the first real one.
+  bool FLoading = false;
+
   bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -128,6 +132,8 @@ class TClearControl : public QWidget {
   bool Edged() const { return FOptions.testFlag(sioBorderAndShadow); }
   bool HotTrackShown() const { return FOptions.testFlag(sioHotTrackImage) && FHotTrack; }
   bool ExplicitlyHidden() const;
+  // A held button, ours or any other, owns the pointer until released.
+  static bool MouseCaptured();
   void Changed();  // rebuild and repaint after a look-affecting change
   void PictureChanged();
   void WinRgnSet(bool pressed);

@@ -272,6 +272,43 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   EXPECT_EQ(left, 1);
 }
 
+// With hot tracking on, only a free pointer lights the button: held and moved
+// off its pixels it shows the normal image, as a held button must.
+TEST(ClearButton, HotImageOnlyForAFreePointer) {
+  QWidget window;
+  window.resize(120, 90);
+  TClearButton button(&window);
+  button.BeginUpdate();
+  button.SetAutoSize(false);
+  button.resize(69, 50);
+  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  button.SetTransColor(Qt::black);
+  button.EndUpdate();
+  button.move(20, 20);
+  int moves = 0;
+  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QWindow* handle = window.windowHandle();
+  const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
+  const QPoint picture = button.mapTo(&window, QPoint(30, 30));
+  const QPoint probe(30, 30);  // normal, hot and pressed differ here
+  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
+
+  QTest::mouseMove(handle, picture);
+  EXPECT_EQ(shown(), button.HotImage().pixel(probe));
+  EXPECT_GE(moves, 1);  // moves are reported without a button held too
+  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+  QTest::mouseMove(handle, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+}
+
 // A panel whose size request fails, to see how the failure is reported.
 class FailingPanel : public TClearPanel {
  public:
@@ -283,6 +320,9 @@ class FailingPanel : public TClearPanel {
 
 TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   QWidget window;
+  // Creating a control is not a change: it keeps its default size.
+  EXPECT_EQ(TClearButton(&window).size(), QSize(260, 48));
+  EXPECT_EQ(TClearPanel(&window).size(), QSize(260, 48));
   TClearButton button(&window);
   button.resize(400, 30);
   EXPECT_EQ(button.size(), QSize(320, 30));
