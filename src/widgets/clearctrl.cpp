@@ -537,13 +537,19 @@ bool TClearControl::UnderPointer(QPoint position) const {
   return form->childAt(mapTo(form, position)) == this;
 }
 
+QWidget* TClearControl::DraggedParent() {
+  // The grab point is kept as an offset from the pointer, so only the
+  // pointer's moves matter, in whatever coordinates the parent is placed.
+  return parentWidget() != nullptr ? parentWidget() : this;
+}
+
 void TClearControl::mousePressEvent(QMouseEvent* event) {
   const QPoint position = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
     FClicked = true;
     if (FParentDrag) {
       FDraggingParent = true;
-      FGrabPoint = event->globalPosition().toPoint() - window()->pos();
+      FGrabPoint = event->globalPosition().toPoint() - DraggedParent()->pos();
     } else if (FStyle != sbsImage) {
       FTracking = true;
       FPointerInside = true;
@@ -558,7 +564,7 @@ void TClearControl::mousePressEvent(QMouseEvent* event) {
 void TClearControl::mouseMoveEvent(QMouseEvent* event) {
   const QPoint position = event->position().toPoint();
   if (FDraggingParent) {
-    window()->move(event->globalPosition().toPoint() - FGrabPoint);
+    DraggedParent()->move(event->globalPosition().toPoint() - FGrabPoint);
   } else if (FTracking && position != FLastPos) {
     FLastPos = position;
     // Tested against the image now shown, so the boundary is the one seen.

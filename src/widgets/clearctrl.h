@@ -134,6 +134,8 @@ class TClearControl : public QWidget {
   bool ExplicitlyHidden() const;
   // A held button, ours or any other, owns the pointer until released.
   static bool MouseCaptured();
+  // What ParentDrag moves: the parent, or the control when it is a window.
+  QWidget* DraggedParent();
   void Changed();  // rebuild and repaint after a look-affecting change
   void PictureChanged();
   void WinRgnSet(bool pressed);
@@ -202,7 +204,7 @@ class TClearButton : public TClearControl {
   explicit TClearButton(QWidget* parent = nullptr);
 };
 
-// A container: children are part of its shape, and it can drag its window.
+// A container: children are part of its shape, and it can drag its parent.
 class TClearPanel : public TClearControl {
   Q_OBJECT
   Q_PROPERTY(bool ChildGraphicsTrans READ ChildGraphicsTrans WRITE SetChildGraphicsTrans)

@@ -373,4 +373,57 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   EXPECT_FALSE(panel.mask().contains(inner.pos()));
 }
 
+// A child that paints only a small square of its area.
+class Dot : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(4, 4, 3, 3, Qt::red); }
+};
+
+TEST(ClearPanel, DragsItsParentAndShapesTheWindow) {
+  QWidget window;
+  window.resize(200, 150);
+  QWidget holder(&window);
+  holder.setGeometry(10, 10, 150, 120);
+  TClearPanel panel(&holder);
+  panel.SetAutoSize(false);
+  panel.setGeometry(5, 5, 100, 80);
+  panel.SetPicture(QPixmap::fromImage(CodedPicture(40, 30)));
+  panel.SetParentDrag(true);
+  // Only what a child without a shape of its own paints joins the panel's shape.
+  Dot dot(&panel);
+  dot.setGeometry(70, 50, 12, 12);
+  panel.SetChildGraphicsTrans(true);
+  panel.SetFormTrans(true);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+
+  // The window takes the panel's shape where the panel sits in it.
+  const QPoint offset = panel.mapTo(&window, QPoint(0, 0));
+  EXPECT_EQ(window.mask(), panel.mask().translated(offset));
+  EXPECT_TRUE(window.mask().contains(offset + QPoint(50, 40)));
+  EXPECT_FALSE(window.mask().contains(offset + QPoint(30 + 2, 25 + 2)));  // a see-through corner
+  EXPECT_TRUE(panel.mask().contains(QPoint(70 + 4, 50 + 4)));
+  EXPECT_FALSE(panel.mask().contains(QPoint(70 + 8, 50 + 8)));
+  EXPECT_FALSE(panel.mask().contains(QPoint(70, 50 + 11)));
+  panel.SetFormTrans(false);
+  EXPECT_TRUE(window.mask().isEmpty());
+
+  // Dragging moves the parent with the pointer; the panel stays where it is in it.
+  QWindow* handle = window.windowHandle();
+  const QPoint grab = offset + QPoint(50, 40);
+  const QPoint windowPos = window.pos();
+  QTest::mousePress(handle, Qt::LeftButton, {}, grab);
+  QTest::mouseMove(handle, grab + QPoint(7, 3));
+  QTest::mouseMove(handle, grab + QPoint(12, 9));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grab + QPoint(12, 9));
+  EXPECT_EQ(holder.pos(), QPoint(10 + 12, 10 + 9));
+  EXPECT_EQ(panel.pos(), QPoint(5, 5));
+  EXPECT_EQ(window.pos(), windowPos);
+}
+
 }  // namespace
