@@ -27,14 +27,13 @@ int main(int argc, char** argv) {
 
   try {
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
-    MainForm1.FormCreate();
-    if (MainForm1.Finished()) return 0;
-    if (!MainForm1.HasArguments()) {
-      // The settings window is not part of this build yet.
-      std::fprintf(stderr, "%s: 使い方: punchlet ファイルまたはフォルダ…\n", TApplication::Title);
+    if (!MainForm1.HasArguments() && TApplication::Headless()) {
+      std::fprintf(stderr, "%s: 設定画面を表示するには画面が必要です\n", TApplication::Title);
       return 2;
     }
-    if (TApplication::Headless()) {
+    MainForm1.FormCreate();
+    if (MainForm1.Finished()) return 0;
+    if (MainForm1.HasArguments() && TApplication::Headless()) {
       std::fprintf(
           stderr, "%s: プレビューを表示するには画面が必要です (一枚だけのときは確認画面が出ます)\n",
           TApplication::Title);

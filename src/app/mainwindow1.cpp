@@ -1,6 +1,7 @@
 #include "app/mainwindow1.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include "app/intake.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
+#include "app/settingwindow1.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
 
@@ -43,6 +45,7 @@ TMainForm1::Environment TMainForm1::CurrentEnvironment() {
   Environment environment;
   if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
   environment.minute = QTime::currentTime().minute();
+  environment.pointer = QCursor::pos();
   return environment;
 }
 
@@ -96,7 +99,12 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& en
 TMainForm1::~TMainForm1() = default;
 
 void TMainForm1::FormCreate() {
-  if (FArguments.empty()) return;  // the settings path: nothing to punch
+  if (FArguments.empty()) {
+    // The program then ends at this window's first timer tick.
+    TSettingForm1::ShowBesidePointer(this, FSettings, FEnvironment.pointer,
+                                     FEnvironment.screenSize);
+    return;
+  }
 
   LoadPunchSettings(FSettings);
   jobList = BuildJobList(FArguments);

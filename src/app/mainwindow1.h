@@ -4,6 +4,7 @@
 // picture with its progress on the OK button.
 #pragma once
 
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -34,6 +35,7 @@ class TMainForm1 : public QWidget {
   struct Environment {
     QSize screenSize;  // the primary screen's size
     int minute = 0;    // the local clock's minute at construction
+    QPoint pointer{};  // the mouse pointer's screen position at construction
   };
   static Environment CurrentEnvironment();
 
