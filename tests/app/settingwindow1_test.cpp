@@ -173,6 +173,39 @@ TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
   EXPECT_EQ(window.focusWidget(), Edit1(window));
 }
 
+TEST_F(SettingWindowTest, FramesAreCrispRoundedRectangles) {
+  TSettingForm1 window(record);
+  const QImage shot = window.grab().toImage();
+  const QColor paleYellow(255, 255, 128), silver(192, 192, 192);
+  const auto colour = [&](int x, int y) { return QColor(shot.pixel(x, y)); };
+  for (const char* name : {"Shape1", "Shape2", "Shape3", "Shape4", "Shape5", "Shape6"}) {
+    SCOPED_TRACE(name);
+    const QRect frame = Control(window, name)->geometry();
+    const int ellipse = std::min(frame.width(), frame.height()) / 4;
+    // The bottom corners: no label covers them. Drawn without smoothing, in
+    // the outline and fill colours only.
+    for (int y = frame.bottom() - ellipse; y <= frame.bottom(); ++y) {
+      for (int dx = 0; dx <= ellipse; ++dx) {
+        for (const int x : {frame.left() + dx, frame.right() - dx}) {
+          const QColor seen = colour(x, y);
+          EXPECT_TRUE(seen == paleYellow || seen == silver)
+              << x << "," << y << " " << seen.name().toStdString();
+        }
+      }
+    }
+    // The corner ellipse cuts the corner; the straight edges start half an
+    // ellipse in.
+    EXPECT_EQ(colour(frame.left(), frame.bottom()), paleYellow);
+    EXPECT_EQ(colour(frame.left() + 1, frame.bottom()), paleYellow);
+    EXPECT_EQ(colour(frame.right(), frame.bottom() - 1), paleYellow);
+    EXPECT_EQ(colour(frame.left() + ellipse / 2, frame.bottom()), silver);
+    EXPECT_EQ(colour(frame.right(), frame.bottom() - ellipse / 2), silver);
+    EXPECT_EQ(colour(frame.center().x(), frame.bottom()), silver);
+    EXPECT_EQ(colour(frame.right(), frame.center().y()), silver);
+    EXPECT_EQ(colour(frame.right() - 1, frame.center().y()), paleYellow);
+  }
+}
+
 TEST_F(SettingWindowTest, TheLoadPressesTheStoredChoicesAndOkStoresTheNewOnes) {
   Store({3, 2, 1, 7, 2, 1}, "こんにちは");
   auto window = Open();
