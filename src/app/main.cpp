@@ -8,14 +8,17 @@
 
 #include "app/application.h"
 #include "app/mainwindow1.h"
+#include "app/startuptrace.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
 
 int main(int argc, char** argv) {
+  MarkStartup("main entered");
   std::vector<std::string> arguments(argv + 1, argv + argc);
   SelectPlatformForEnvironment();
   TApplication app(argc, argv);
   Q_INIT_RESOURCE(punchlet);
+  MarkStartup("application made");
 
   // A screen of 256 colours or fewer gets paletted JPEG decodes.
   if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -23,6 +26,7 @@ int main(int argc, char** argv) {
 
   try {
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
+    MarkStartup("window made");
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return 0;
     if (!MainForm1.HasArguments()) {
