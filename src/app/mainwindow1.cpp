@@ -1,6 +1,7 @@
 #include "app/mainwindow1.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -8,11 +9,16 @@
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
+#include <algorithm>
+#include <exception>
+#include <optional>
 
 #include "app/composition.h"
 #include "app/intake.h"
+#include "app/jobrunner.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
+#include "app/startuptrace.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
 
@@ -106,33 +112,128 @@ void TMainForm1::FormCreate() {
   if (FArguments.empty()) return;  // the settings path: nothing to punch
 
   LoadPunchSettings(FSettings);
+  MarkStartup("settings loaded");
   jobList = BuildJobList(FArguments);
+  MarkStartup("job list built");
   const RunMode mode = DecideMode(jobList.size());
   if (mode == RunMode::None) {
     FFinished = true;
     return;
   }
-  const bool single = mode == RunMode::Single;
-  for (size_t k = 0; k < jobList.size(); ++k) {
-    const std::string& job = jobList[k];
-    outputPath = ExtractFileExt(job);
-    const TComposition composition = FComposer->ComposeFile(job, FSettings, single);
-    ApplyComposition(composition);
-    if (single) {
-      if (composition.beep) QApplication::beep();
-      sourcePath = job;
-      break;
-    }
-    ShowBatchProgress(k, jobList.size());
-    outputPath = SavePunched(job, FPreview);
-    if (OnBatchPictureSaved) OnBatchPictureSaved(static_cast<int>(k));
-    QCoreApplication::processEvents();
-    if (cancelRequested == 1) break;
-  }
-  if (!single) {
+  if (mode == RunMode::Batch) {
+    RunBatch();
     FFinished = true;
     close();
+    return;
   }
+  const std::string& job = jobList.front();
+  outputPath = ExtractFileExt(job);
+  const TComposition composition = FComposer->ComposeFile(job, FSettings, true);
+  ApplyComposition(composition);
+  if (composition.beep) QApplication::beep();
+  sourcePath = job;
+}
+
+// A batch in progress. Workers read, scale, compose and encode ahead; this
+// thread takes their results in job order and shows and saves each one.
+struct TMainForm1::TBatch {
+  // One per worker: a composer keeps its overlay from job to job.
+  std::vector<std::unique_ptr<TPunchComposer>> composers;
+  std::unique_ptr<TJobRunner> runner;
+  // Runs the next step after the event loop has had one pass, so a Cancel
+  // or Esc that came with a picture is seen before the next one.
+  QTimer nextStep;
+  QEventLoop loop;
+  bool yielding = false;
+  bool ended = false;
+  std::exception_ptr error;
+};
+
+namespace {
+// Calls back when the window hides: a Cancel then ends the batch at once
+// instead of when the next picture is done.
+class THideWatch : public QObject {
+ public:
+  explicit THideWatch(std::function<void()> onHide) : FOnHide(std::move(onHide)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Hide) FOnHide();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> FOnHide;
+};
+}  // namespace
+
+void TMainForm1::RunBatch() {
+  TBatch batch;
+  const size_t workers = std::min(TJobRunner::DefaultWorkerCount(), jobList.size());
+  for (size_t i = 0; i < workers; ++i)
+    batch.composers.push_back(std::make_unique<TPunchComposer>());
+  // The workers read their own copy of the settings and the job list, which
+  // stays as it is for the whole batch.
+  const PunchSettings settings = FSettings;
+  const std::vector<std::string>& jobs = jobList;
+  batch.runner = std::make_unique<TJobRunner>(
+      jobs.size(),
+      [&batch, &jobs, &settings](size_t job, size_t worker) {
+        if (job == 0) MarkStartup("first job begun");
+        TJobResult result;
+        result.composition = batch.composers[worker]->ComposeFile(jobs[job], settings, false);
+        result.jpeg = EncodePunched(result.composition.picture);
+        return result;
+      },
+      workers);
+  batch.runner->OnJobDone = [this] { PublishNextBatchPicture(); };
+  batch.nextStep.setSingleShot(true);
+  batch.nextStep.setInterval(0);
+  QObject::connect(&batch.nextStep, &QTimer::timeout, this, [this] {
+    if (FBatch == nullptr) return;
+    FBatch->yielding = false;
+    PublishNextBatchPicture();
+  });
+  THideWatch hideWatch([&batch] {
+    if (!batch.ended) batch.nextStep.start();
+  });
+  installEventFilter(&hideWatch);
+
+  FBatch = &batch;
+  batch.runner->Start();
+  batch.loop.exec();
+  FBatch = nullptr;
+  removeEventFilter(&hideWatch);
+  batch.runner->Stop();
+  if (batch.error) std::rethrow_exception(batch.error);
+}
+
+void TMainForm1::PublishNextBatchPicture() {
+  if (FBatch == nullptr || FBatch->ended || FBatch->yielding) return;
+  TBatch& batch = *FBatch;
+  const auto end = [&batch] {
+    batch.ended = true;
+    batch.loop.exit();
+  };
+  const size_t k = batch.runner->NextJob();
+  if (cancelRequested || k >= jobList.size()) return end();
+  std::optional<TJobResult> result = batch.runner->TakeNext();
+  if (!result) return;  // still being made: its arrival calls again
+  // Nothing may unwind through the event loop: a failure ends the batch and
+  // FormCreate raises it.
+  try {
+    if (result->error) std::rethrow_exception(result->error);
+    const std::string& job = jobList[k];
+    outputPath = ExtractFileExt(job);
+    ApplyComposition(result->composition);
+    ShowBatchProgress(k, jobList.size());
+    outputPath = SaveUnderFreeName(job, result->jpeg);
+    if (k == 0) MarkStartup("first picture saved");
+    if (OnBatchPictureSaved) OnBatchPictureSaved(static_cast<int>(k));
+  } catch (...) {
+    batch.error = std::current_exception();
+    return end();
+  }
+  batch.yielding = true;
+  batch.nextStep.start();
 }
 
 void TMainForm1::ApplyComposition(const TComposition& composition) {

@@ -1,7 +1,8 @@
 // TMainForm1: the borderless preview window. Its FormCreate runs the whole
 // pipeline: intake, then per job read, scale and compose; a single picture is
 // then shown sliding in and waits for OK/Cancel, a batch is saved picture by
-// picture with its progress on the OK button.
+// picture with its progress on the OK button (the pictures are made ahead on
+// worker threads, but shown and saved here in job order).
 #pragma once
 
 #include <QSize>
@@ -68,6 +69,7 @@ class TMainForm1 : public QWidget {
   std::vector<std::string> jobList;
 
   // Called once a batch picture has been saved (tests press Cancel here).
+  // The event loop runs once after it, before the next picture.
   std::function<void(int index)> OnBatchPictureSaved;
 
  protected:
@@ -75,6 +77,9 @@ class TMainForm1 : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  struct TBatch;
+  void RunBatch();
+  void PublishNextBatchPicture();
   void ApplyComposition(const TComposition& composition);
   void ShowBatchProgress(size_t index, size_t count);
   void LayoutAnchoredControls();
@@ -88,4 +93,5 @@ class TMainForm1 : public QWidget {
   QTimer* FTimer1 = nullptr;
   int FTimerTag = 0;
   bool FFinished = false;
+  TBatch* FBatch = nullptr;  // the batch running inside FormCreate
 };
