@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
     MainForm1.FormCreate();
-    if (MainForm1.Finished()) return 0;
+    if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
     if (!MainForm1.HasArguments()) {
       // The settings window is not part of this build yet.
       std::fprintf(stderr, "%s: 使い方: punchlet ファイルまたはフォルダ…\n", TApplication::Title);
