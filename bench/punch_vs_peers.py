@@ -36,6 +36,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
+CPU = {}  # CPU seconds (user + system) of the last run(), by command name
+
+
 def run(cmd, env=None):
     """Runs a command; returns (seconds, peak RSS in MB of that child, stderr)."""
     start = time.perf_counter()
@@ -44,6 +47,7 @@ def run(cmd, env=None):
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
     proc.stderr.close()
+    CPU["last"] = usage.ru_utime + usage.ru_stime
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"failed: {' '.join(cmd)}\n{err}")
     return elapsed, usage.ru_maxrss / 1024.0, err
@@ -87,29 +91,39 @@ def speed(args, env, work):
     counts = worker_counts()
     print(f"\n== Batch speed: median ms per photo over {args.rounds} rounds, "
           f"batches of {5 * args.copies} photos; × floor = ratio to djpeg in the same run")
-    print(f"{'class':6} {'tool':12} {'ms/photo':>9} {'× floor':>8}")
+    print("   (cpu ms/photo: user + system time of all threads; wall ÷ cpu shows the cores used)")
+    print(f"{'class':6} {'tool':12} {'ms/photo':>9} {'× floor':>8} {'cpu ms':>9}")
     results = {}
     for klass in args.classes.split(","):
         folder, paths = make_batch(args.photos, klass, work, args.copies)
         out = os.path.join(work, "out")
         os.makedirs(out, exist_ok=True)
 
+        def timed(cmd, e=None):
+            """(wall, CPU) seconds of one command."""
+            wall = run(cmd, e)[0]
+            return wall, CPU["last"]
+
+        def total(pairs):
+            pairs = list(pairs)
+            return sum(w for w, _ in pairs), sum(c for _, c in pairs)
+
         def ours(workers):
             def go():
                 clear_outputs(folder)
-                return run([args.exe, folder], dict(env, PUNCHLET_WORKERS=str(workers)))[0]
+                return timed([args.exe, folder], dict(env, PUNCHLET_WORKERS=str(workers)))
             return go
 
         def floor():
-            return sum(run(["djpeg", "-dct", "float", "-outfile", "/dev/null", p])[0] for p in paths)
+            return total(timed(["djpeg", "-dct", "float", "-outfile", "/dev/null", p]) for p in paths)
 
         def magick():
-            return sum(run(["convert", p, "-resize", "270x210", "-quality", "100",
-                            os.path.join(out, "m.jpg")])[0] for p in paths)
+            return total(timed(["convert", p, "-resize", "270x210", "-quality", "100",
+                                os.path.join(out, "m.jpg")]) for p in paths)
 
         def vips():
-            return run(["vipsthumbnail", "-s", "270x210", "-o", os.path.join(out, "%s.jpg[Q=100]")]
-                       + paths)[0]
+            return timed(["vipsthumbnail", "-s", "270x210", "-o", os.path.join(out, "%s.jpg[Q=100]")]
+                         + paths)
 
         tools = [(f"punchlet-w{n}", ours(n)) for n in counts] + [("floor", floor)]
         if have("convert") and not args.no_magick:
@@ -117,15 +131,19 @@ def speed(args, env, work):
         if have("vipsthumbnail"):
             tools.append(("vips", vips))
         times = {name: [] for name, _ in tools}
+        cpu = {name: [] for name, _ in tools}
         for r in range(args.rounds):
             order = tools if r % 2 == 0 else list(reversed(tools))
             for name, fn in order:
-                times[name].append(fn() / len(paths))
+                wall, used = fn()
+                times[name].append(wall / len(paths))
+                cpu[name].append(used / len(paths))
         floor_ms = statistics.median(times["floor"]) * 1000
         for name, _ in tools:
             ms = statistics.median(times[name]) * 1000
+            cpu_ms = statistics.median(cpu[name]) * 1000
             results[(klass, name)] = ms / floor_ms
-            print(f"{klass:6} {name:12} {ms:9.1f} {ms / floor_ms:8.2f}")
+            print(f"{klass:6} {name:12} {ms:9.1f} {ms / floor_ms:8.2f} {cpu_ms:9.1f}")
         shutil.rmtree(folder)
     if len(counts) > 1:
         print("\nTime per photo relative to one worker (1.00 = no gain):")
