@@ -3,7 +3,8 @@
 
 Per size class (2, 12, 24 MP), each round runs, in alternating order:
   punchlet-wN  build/punchlet FOLDER with PUNCHLET_WORKERS=N (batch mode, default
-               settings, offscreen), for N = 1, 2 and every core of this machine
+               settings, offscreen), for N = 1, 2, the program's default (one per
+               core, at most 8) and every core of this machine
   floor        djpeg -dct float -outfile /dev/null FILE, for every file (one core:
                the cost of decoding every pixel once)
   magick       convert FILE -resize 270x210 -quality 100 OUT, for every file
@@ -62,10 +63,17 @@ def load():
     return f"load average {one:.2f} (1 min), {five:.2f} (5 min) on {os.cpu_count()} cores"
 
 
+MAX_DEFAULT_WORKERS = 8  # TJobRunner::MaxDefaultWorkers
+
+
+def default_workers():
+    return max(1, min(os.cpu_count() or 1, MAX_DEFAULT_WORKERS))
+
+
 def worker_counts():
+    """1, 2, the program's default (one per core, at most 8) and every core."""
     cores = os.cpu_count() or 1
-    counts = [1, 2, cores]
-    return sorted(set(counts))
+    return sorted({1, 2, default_workers(), cores})
 
 
 def clear_outputs(folder):
@@ -258,7 +266,7 @@ def main():
 
     print(f"punch_vs_peers: {time.strftime('%Y-%m-%d %H:%M')}, {load()}")
     print(f"punchlet worker counts: {', '.join(map(str, worker_counts()))} "
-          f"(PUNCHLET_WORKERS; the program's default is one per core)")
+          f"(PUNCHLET_WORKERS; without it the program uses {default_workers()})")
     work = tempfile.mkdtemp(prefix="punchlet-bench-")
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=os.path.join(work, "config"))
     env.pop("PUNCHLET_WORKERS", None)

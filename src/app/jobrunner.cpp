@@ -18,7 +18,7 @@ size_t TJobRunner::DefaultWorkerCount() {
     const auto [last, error] = std::from_chars(text, end, count);
     if (error == std::errc() && last == end && count > 0) return std::min<size_t>(count, 256);
   }
-  return std::max(1u, std::thread::hardware_concurrency());
+  return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, MaxDefaultWorkers);
 }
 
 TJobRunner::TJobRunner(size_t count, TWork work, size_t workers, size_t ahead)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -130,9 +131,15 @@ TEST(JobRunner, AFailureWaitsForItsTurnAndStopDropsTheWorkAhead) {
 }
 
 TEST(JobRunner, WorkerCountComesFromTheEnvironmentOrTheCores) {
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  for (const auto& [value, expected] : std::vector<std::pair<const char*, size_t>>{
-           {"3", 3}, {"1", 1}, {"0", cores}, {"-2", cores}, {"two", cores}, {"", cores}}) {
+  const size_t cores =
+      std::clamp<size_t>(std::thread::hardware_concurrency(), 1, TJobRunner::MaxDefaultWorkers);
+  for (const auto& [value, expected] : std::vector<std::pair<const char*, size_t>>{{"3", 3},
+                                                                                   {"1", 1},
+                                                                                   {"12", 12},
+                                                                                   {"0", cores},
+                                                                                   {"-2", cores},
+                                                                                   {"two", cores},
+                                                                                   {"", cores}}) {
     setenv("PUNCHLET_WORKERS", value, 1);
     EXPECT_EQ(TJobRunner::DefaultWorkerCount(), expected) << '"' << value << '"';
   }
