@@ -137,8 +137,11 @@ void TMainForm1::FormCreate() {
 // A batch in progress. Workers read, scale, compose and encode ahead; this
 // thread takes their results in job order and shows and saves each one.
 struct TMainForm1::TBatch {
+  // The workers' own copy; the job list stays as it is for the whole batch.
+  PunchSettings settings;
   // One per worker: a composer keeps its overlay from job to job.
   std::vector<std::unique_ptr<TPunchComposer>> composers;
+  // Declared after what its workers use, so it stops them first.
   std::unique_ptr<TJobRunner> runner;
   // Runs the next step after the event loop has had one pass, so a Cancel
   // or Esc that came with a picture is seen before the next one.
@@ -167,19 +170,17 @@ class THideWatch : public QObject {
 
 void TMainForm1::RunBatch() {
   TBatch batch;
+  batch.settings = FSettings;
   const size_t workers = std::min(TJobRunner::DefaultWorkerCount(), jobList.size());
   for (size_t i = 0; i < workers; ++i)
     batch.composers.push_back(std::make_unique<TPunchComposer>());
-  // The workers read their own copy of the settings and the job list, which
-  // stays as it is for the whole batch.
-  const PunchSettings settings = FSettings;
   const std::vector<std::string>& jobs = jobList;
   batch.runner = std::make_unique<TJobRunner>(
       jobs.size(),
-      [&batch, &jobs, &settings](size_t job, size_t worker) {
+      [&batch, &jobs](size_t job, size_t worker) {
         if (job == 0) MarkStartup("first job begun");
         TJobResult result;
-        result.composition = batch.composers[worker]->ComposeFile(jobs[job], settings, false);
+        result.composition = batch.composers[worker]->ComposeFile(jobs[job], batch.settings, false);
         result.jpeg = EncodePunched(result.composition.picture);
         return result;
       },
