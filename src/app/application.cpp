@@ -20,9 +20,11 @@ bool TApplication::Headless() {
   return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
-void TApplication::ShowException(const std::string& message) {
+void TApplication::ShowException(const std::string& message) { ShowException(Exception(message)); }
+
+void TApplication::ShowException(const std::exception& error) {
   FErrorShown = true;
-  const std::string text = DisplayMessage(message);
+  const std::string text = ErrorReport(error);
   std::fprintf(stderr, "%s: %s\n", Title, text.c_str());
   std::fflush(stderr);
   if (qApp == nullptr || Headless()) return;
@@ -37,7 +39,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   } catch (const EAbort&) {
     return false;
   } catch (const std::exception& error) {
-    ShowException(error.what());
+    ShowException(error);
     exit(1);
   }
   return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <exception>
 #include <string>
 
 class TApplication : public QApplication {
@@ -15,7 +16,9 @@ class TApplication : public QApplication {
   static bool Headless();
 
   // The default error display: a message box titled with the application's
-  // title (skipped when headless) and the same text on stderr.
+  // title (skipped when headless) and the same text on stderr. A failure
+  // about a file gets a second line with the file and the reason.
+  static void ShowException(const std::exception& error);
   static void ShowException(const std::string& message);
 
   // Exceptions never unwind through Qt's event loop: they end here.

@@ -6,6 +6,7 @@
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
 #include "imaging/jpegimage.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 
 namespace {
@@ -69,8 +70,32 @@ void CropToSquare(Picture& picture, TOrientation orientation) {
     picture.SetHeight(w);
 }
 
-void Imprint(Picture& picture, SizeClass sizeClass, const std::string& text) {
+// The middle MaxImprintCharacters characters of a longer text: a line
+// centred on a picture at most 270 pixels wide shows only its middle, and
+// laying out a stored text of a megabyte would cost a third of a second and
+// tens of megabytes for every picture.
+std::string DrawnPart(const std::string& text) {
+  const auto starts = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; };
+  size_t count = 0;
+  for (char c : text) count += starts(c);
+  if (count <= MaxImprintCharacters) return text;
+  const size_t skip = (count - MaxImprintCharacters) / 2;
+  size_t begin = 0, end = text.size(), seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!starts(text[i])) continue;
+    if (seen == skip) begin = i;
+    if (seen == skip + MaxImprintCharacters) {
+      end = i;
+      break;
+    }
+    ++seen;
+  }
+  return text.substr(begin, end - begin);
+}
+
+void Imprint(Picture& picture, SizeClass sizeClass, const std::string& storedText) {
   const TImprintStyle& style = kImprintStyles[static_cast<int>(sizeClass)];
+  const std::string text = DrawnPart(storedText);
   TCanvas canvas(picture);
   canvas.SetBrushClear(true);
   canvas.SetFontBold(true);
@@ -134,7 +159,7 @@ static TScaledJob ScaleJob(const Picture& source, SizeClass sizeClass) {
   return job;
 }
 
-TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
+static TScaledJob ReadAndScale(const std::string& path, SizeClass sizeClass) {
   TScaledJob job;
   if (IsJpegExtension(ExtractFileExt(path))) {
     // Decoded rows go straight into the scaler: a camera photo never needs
@@ -151,6 +176,15 @@ TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
     return job;
   }
   return ScaleJob(ReadJobPicture(path), sizeClass);
+}
+
+TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
+  try {
+    return ReadAndScale(path, sizeClass);
+  } catch (Exception& e) {
+    e.SetFileName(path);  // even a failure of the scaler says which job it was
+    throw;
+  }
 }
 
 TPunchComposer::TPunchComposer() {

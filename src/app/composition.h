@@ -5,6 +5,7 @@
 // applies what Compose returns.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/punchsettings.h"
@@ -49,6 +50,11 @@ struct TPlacement {
   int imageTop = 0;
 };
 TPlacement PlacementFor(int width, int height);
+
+// The imprint is one centred line on a picture at most 270 pixels wide: a
+// longer stored text is drawn as its middle this many characters, far more
+// than such a line can show.
+inline constexpr size_t MaxImprintCharacters = 1024;
 
 struct TComposition {
   Picture picture;     // 24 bits per pixel

@@ -16,7 +16,11 @@ int main(int argc, char** argv) {
   MarkStartup("main entered");
   std::vector<std::string> arguments(argv + 1, argv + argc);
   SelectPlatformForEnvironment();
-  TApplication app(argc, argv);
+  // The command line holds only paths: Qt must not take "-platform" or
+  // "-stylesheet" from it, so it sees the program's name alone.
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  TApplication app(qtArgc, qtArgv);
   Q_INIT_RESOURCE(punchlet);
   MarkStartup("application made");
 
@@ -51,7 +55,7 @@ int main(int argc, char** argv) {
   } catch (const EAbort&) {
     return 1;
   } catch (const std::exception& error) {
-    TApplication::ShowException(error.what());
+    TApplication::ShowException(error);
     return 1;
   }
 }

@@ -23,18 +23,7 @@
 #include "ui_mainwindow1.h"
 
 namespace {
-// The design's client size; anchored controls keep their distance to the
-// right and bottom edges measured from it.
-constexpr int kDesignWidth = 324;
-constexpr int kDesignHeight = 300;
 constexpr int kSlideStep = 32;
-
-int SlideDirectionForMinute(int minute) {
-  if (minute <= 7 || minute >= 53) return 2;  // from the top
-  if (minute <= 22) return 1;                 // from the right
-  if (minute <= 37) return 3;                 // from the bottom
-  return 0;                                   // from the left
-}
 
 QImage ToImage(const Picture& picture) {
   return QImage(picture.Bits(), picture.Width(), picture.Height(), picture.Stride(),
@@ -48,6 +37,13 @@ void SetPixelFont(QWidget* widget, int pixels) {
   widget->setFont(font);
 }
 }  // namespace
+
+TMainForm1::TSlideDirection TMainForm1::SlideDirectionForMinute(int minute) {
+  if (minute <= 7 || minute >= 53) return TSlideDirection::FromTop;
+  if (minute <= 22) return TSlideDirection::FromRight;
+  if (minute <= 37) return TSlideDirection::FromBottom;
+  return TSlideDirection::FromLeft;
+}
 
 TMainForm1::Environment TMainForm1::CurrentEnvironment() {
   Environment environment;
@@ -63,42 +59,39 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& en
       FComposer(std::make_unique<TPunchComposer>()),
       FArguments(std::move(arguments)),
       FEnvironment(environment) {
+  // The key-cap pictures the layout file names live in this library's
+  // resources, which a static library does not register by itself.
+  Q_INIT_RESOURCE(punchlet);
   ui->setupUi(this);
-  // What the layout file cannot say: pixel font sizes, pictures, colours.
+  // What the layout file cannot say: pixel font sizes.
   setAttribute(Qt::WA_StyledBackground);
   for (QLabel* label : {ui->Label1, ui->Label2, ui->Label3}) SetPixelFont(label, 11);
   SetPixelFont(ui->ClearButton1, 15);
   SetPixelFont(ui->ClearButton2, 12);
   SetPixelFont(this, 12);
-  ui->ClearButton1->SetPicture(QImage(QStringLiteral(":/punchlet/enterkey.png")));
-  ui->ClearButton2->SetPicture(QImage(QStringLiteral(":/punchlet/esckey.png")));
-  for (TClearButton* button : {ui->ClearButton1, ui->ClearButton2}) {
-    button->SetTransparentColor(Qt::black);
-    button->SetCaptionTop(18);
-  }
-  connect(ui->ClearButton1, &QPushButton::clicked, this, [this] { ClearButton1Click(); });
-  connect(ui->ClearButton2, &QPushButton::clicked, this, [this] { ClearButton2Click(); });
+  connect(ui->ClearButton1, &TClearButton::OnClick, this, [this] { ClearButton1Click(); });
+  connect(ui->ClearButton2, &TClearButton::OnClick, this, [this] { ClearButton2Click(); });
   ui->Image1->setScaledContents(false);
   ui->Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  // Off-screen until the slide (single mode) or the batch display moves it.
+  // When the picture changes the client size, controls keep their distances
+  // to the edges they are anchored to, as laid out in the layout file.
+  FDesignSize = size();
+  const Qt::Edges bottom = Qt::BottomEdge;
+  for (const auto& [control, anchors] : std::initializer_list<std::pair<QWidget*, Qt::Edges>>{
+           {ui->Shape1, Qt::LeftEdge | Qt::RightEdge | Qt::TopEdge | Qt::BottomEdge},
+           {ui->Label1, bottom},
+           {ui->Label2, bottom},
+           {ui->Label3, bottom},
+           {ui->Shape2, Qt::LeftEdge | Qt::RightEdge | bottom},
+           {ui->ClearButton2, Qt::LeftEdge | bottom},
+           {ui->ClearButton1, Qt::RightEdge | bottom}})
+    FAnchored.push_back({control, control->geometry(), anchors});
+
+  // Off-screen until the slide (single mode) or the batch display moves it:
+  // placed as a 600 x 600 window beyond the edge it will come from.
   slideDirection = SlideDirectionForMinute(FEnvironment.minute);
-  const int sw = FEnvironment.screenSize.width();
-  const int sh = FEnvironment.screenSize.height();
-  switch (slideDirection) {
-    case 0:
-      move(-620, (sh - 600) / 2);
-      break;
-    case 1:
-      move(sw + 620, (sh - 600) / 2);
-      break;
-    case 2:
-      move((sw - 600) / 2, -620);
-      break;
-    default:
-      move((sw - 600) / 2, sh + 620);
-      break;
-  }
+  move(SlideStart(QSize(600, 600), FEnvironment.screenSize));
 
   FTimer1 = new QTimer(this);
   FTimer1->setInterval(20);
@@ -127,7 +120,7 @@ void TMainForm1::FormCreate() {
     return;
   }
   const std::string& job = jobList.front();
-  outputPath = ExtractFileExt(job);
+  jobExtension = ExtractFileExt(job);
   const TComposition composition = FComposer->ComposeFile(job, FSettings, true);
   ApplyComposition(composition);
   if (composition.beep) QApplication::beep();
@@ -223,7 +216,7 @@ void TMainForm1::PublishNextBatchPicture() {
   try {
     if (result->error) std::rethrow_exception(result->error);
     const std::string& job = jobList[k];
-    outputPath = ExtractFileExt(job);
+    jobExtension = ExtractFileExt(job);
     ApplyComposition(result->composition);
     ShowBatchProgress(k, jobList.size());
     outputPath = SaveUnderFreeName(job, result->jpeg);
@@ -253,10 +246,15 @@ void TMainForm1::ApplyComposition(const TComposition& composition) {
 }
 
 void TMainForm1::ShowBatchProgress(size_t index, size_t count) {
-  ui->ClearButton1->setText(QStringLiteral("%1/%2").arg(index + 1).arg(count));
+  ui->ClearButton1->SetCaption(QStringLiteral("%1/%2").arg(index + 1).arg(count));
   const QSize screen = FEnvironment.screenSize;
   move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
-  show();
+  if (!isVisible()) {
+    show();
+    // Without a window manager nobody else gives it the keyboard, and Esc
+    // must reach it to stop the batch.
+    activateWindow();
+  }
   repaint();
 }
 
@@ -268,7 +266,7 @@ void TMainForm1::ClearButton1Click() {
 }
 
 void TMainForm1::ClearButton2Click() {
-  cancelRequested = 1;
+  cancelRequested = true;
   close();
 }
 
@@ -300,44 +298,31 @@ void TMainForm1::Timer1Timer() {
   const int w = width();
   const int h = height();
   if (FTimerTag == 0) {
-    switch (slideDirection) {
-      case 0:
-        move(-w - 20, (screen.height() - h) / 2);
-        break;
-      case 1:
-        move(w + 620, (screen.height() - h) / 2);
-        break;
-      case 2:
-        move((screen.width() - w) / 2, -h - 20);
-        break;
-      default:
-        move((screen.width() - w) / 2, h + 620);
-        break;
-    }
+    move(SlideStart(QSize(w, h), QSize(w, h)));
     FTimerTag = 1;
   }
   const int targetLeft = (screen.width() - w) / 2;
   const int targetTop = (screen.height() - h) / 2;
   switch (slideDirection) {
-    case 0:
+    case TSlideDirection::FromLeft:
       if (targetLeft > x())
         move(x() + kSlideStep, y());
       else
         FTimer1->stop();
       break;
-    case 1:
+    case TSlideDirection::FromRight:
       if (targetLeft < x())
         move(x() - kSlideStep, y());
       else
         FTimer1->stop();
       break;
-    case 2:
+    case TSlideDirection::FromTop:
       if (targetTop > y())
         move(x(), y() + kSlideStep);
       else
         FTimer1->stop();
       break;
-    default:
+    case TSlideDirection::FromBottom:
       if (targetTop < y())
         move(x(), y() - kSlideStep);
       else
@@ -351,17 +336,41 @@ void TMainForm1::resizeEvent(QResizeEvent* event) {
   LayoutAnchoredControls();
 }
 
+QPoint TMainForm1::SlideStart(QSize size, QSize farSide) const {
+  const QSize screen = FEnvironment.screenSize;
+  const int centredLeft = (screen.width() - size.width()) / 2;
+  const int centredTop = (screen.height() - size.height()) / 2;
+  switch (slideDirection) {
+    case TSlideDirection::FromLeft:
+      return {-size.width() - 20, centredTop};
+    case TSlideDirection::FromRight:
+      return {farSide.width() + 620, centredTop};
+    case TSlideDirection::FromTop:
+      return {centredLeft, -size.height() - 20};
+    case TSlideDirection::FromBottom:
+      break;
+  }
+  return {centredLeft, farSide.height() + 620};
+}
+
 void TMainForm1::LayoutAnchoredControls() {
-  const int dw = width() - kDesignWidth;
-  const int dh = height() - kDesignHeight;
-  ui->Shape1->setGeometry(0, 0, width(), height());
-  // Captions stay centred and keep their distance to the bottom edge.
-  ui->Label1->move(102 + dw / 2, 252 + dh);
-  ui->Label2->move(102 + dw / 2, 266 + dh);
-  ui->Label3->move(102 + dw / 2, 280 + dh);
-  ui->Shape2->setGeometry(1, 242 + dh, 322 + dw, 2);
-  ui->ClearButton2->move(2, 244 + dh);
-  ui->ClearButton1->move(252 + dw, 244 + dh);
+  const int dw = width() - FDesignSize.width();
+  const int dh = height() - FDesignSize.height();
+  // Anchored to both edges: stretch; to one: keep that distance; to neither:
+  // stay centred.
+  const auto place = [](int start, int length, int delta, bool near, bool far) {
+    if (near && far) return std::pair{start, length + delta};
+    if (far) return std::pair{start + delta, length};
+    if (near) return std::pair{start, length};
+    return std::pair{start + delta / 2, length};
+  };
+  for (const TAnchored& item : FAnchored) {
+    const auto [x, w] = place(item.design.x(), item.design.width(), dw, item.anchors & Qt::LeftEdge,
+                              item.anchors & Qt::RightEdge);
+    const auto [y, h] = place(item.design.y(), item.design.height(), dh, item.anchors & Qt::TopEdge,
+                              item.anchors & Qt::BottomEdge);
+    item.control->setGeometry(x, y, w, h);
+  }
 }
 
 QString TMainForm1::CaptionText(int line) const {
@@ -375,4 +384,4 @@ QString TMainForm1::CaptionText(int line) const {
   }
 }
 
-QString TMainForm1::OkCaption() const { return ui->ClearButton1->text(); }
+QString TMainForm1::OkCaption() const { return ui->ClearButton1->Caption(); }

@@ -5,9 +5,9 @@
 // worker threads, but shown and saved here in job order).
 #pragma once
 
+#include <QRect>
 #include <QSize>
 #include <QWidget>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +27,10 @@ class TMainForm1 : public QWidget {
   Q_OBJECT
 
  public:
+  // The edge the single-mode preview slides in from.
+  enum class TSlideDirection { FromLeft = 0, FromRight = 1, FromTop = 2, FromBottom = 3 };
+  static TSlideDirection SlideDirectionForMinute(int minute);
+
   // What the window reads from its surroundings; injectable so tests can fix it.
   struct Environment {
     QSize screenSize;  // the primary screen's size
@@ -62,9 +66,10 @@ class TMainForm1 : public QWidget {
 
   // Fields of the window.
   std::string outputPath;
+  std::string jobExtension;  // of the job being composed
   std::string sourcePath;
-  int32_t slideDirection = 0;
-  uint8_t cancelRequested = 0;
+  TSlideDirection slideDirection = TSlideDirection::FromTop;
+  bool cancelRequested = false;
   // The job list: complete before the first job runs, never sorted.
   std::vector<std::string> jobList;
 
@@ -83,6 +88,9 @@ class TMainForm1 : public QWidget {
   void ApplyComposition(const TComposition& composition);
   void ShowBatchProgress(size_t index, size_t count);
   void LayoutAnchoredControls();
+  // Where a slide from the window's direction begins for a window of the
+  // given size; farSide is what the right and bottom starts are measured from.
+  QPoint SlideStart(QSize size, QSize farSide) const;
 
   std::unique_ptr<Ui::TMainForm1> ui;
   std::unique_ptr<TPunchComposer> FComposer;
@@ -90,6 +98,14 @@ class TMainForm1 : public QWidget {
   Environment FEnvironment;
   PunchSettings FSettings;
   Picture FPreview;
+  // Anchored controls with their geometry in the layout file's client size.
+  struct TAnchored {
+    QWidget* control;
+    QRect design;
+    Qt::Edges anchors;
+  };
+  std::vector<TAnchored> FAnchored;
+  QSize FDesignSize;
   QTimer* FTimer1 = nullptr;
   int FTimerTag = 0;
   bool FFinished = false;

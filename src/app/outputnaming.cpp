@@ -1,9 +1,14 @@
 #include "app/outputnaming.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
+#include "platform/fileio.h"
 #include "platform/paths.h"
-#include "platform/safefile.h"
 
 std::string CandidateName(const std::string& source, int n) {
   const std::string name = ExtractFileName(source);
@@ -13,20 +18,26 @@ std::string CandidateName(const std::string& source, int n) {
 }
 
 bool CandidateTaken(const std::string& path) {
-  return FileExists(path) || LookupPath(path) == PathKind::Directory;
+  struct stat info {};
+  return StatPath(path, info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
                               bool (*taken)(const std::string&)) {
   // The existence test spares writing a temporary file while earlier outputs
   // fill the first names; the writer still refuses a name taken since.
-  TNoReplaceWriter writer(bytes);
+  // A name that is too long for the file system (a source name near the
+  // limit) fails here with its reason, as any other write failure does.
+  TAtomicWriter writer(bytes, ".加工済-XXXXXX.tmp");
   for (int n = 1; n <= MaxOutputCandidates; ++n) {
     const std::string candidate = CandidateName(source, n);
     if (taken(candidate)) continue;
-    if (writer.Publish(candidate)) return candidate;
+    const int error = writer.Publish(candidate);
+    if (error == 0) return candidate;
+    if (error != EEXIST)
+      throw EFCreateError(FileMessage(SFCreateError, candidate), candidate, SystemReason(error));
   }
-  throw ESaveError(Format(SAllNamesTaken, source.c_str()));
+  throw ESaveError(FileMessage(SAllNamesTaken, source));
 }
 
 std::vector<uint8_t> EncodePunched(const Picture& picture) {

@@ -26,8 +26,10 @@ bool CandidateTaken(const std::string& path);
 // that path. A name that another program takes between the existence test and
 // the write is skipped too; the file appears complete or not at all.
 // Raises ESaveError (SAllNamesTaken) when every candidate is taken, and
-// EFCreateError naming the candidate when it cannot be created or written;
-// nothing is left behind in either case. `taken` is the existence test.
+// EFCreateError naming the candidate, with the system's reason, when it
+// cannot be created or written (a name too long among them); nothing is left
+// behind in either case. `taken` is the existence test. Paths of any length
+// work; a kill at any moment leaves a complete output or none.
 std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
                               bool (*taken)(const std::string&) = CandidateTaken);
 

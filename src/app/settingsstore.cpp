@@ -1,6 +1,7 @@
 #include "app/settingsstore.h"
 
 #include <exception>
+#include <vector>
 
 #include "platform/registry.h"
 
@@ -26,11 +27,15 @@ void LoadPunchSettings(PunchSettings& settings) {
 
 void SavePunchSettings(const PunchSettings& settings) {
   TRegistry reg(HKEY_CURRENT_USER);
-  // A key that cannot be opened makes the first write fail with its name.
+  // A key that cannot be opened makes the write fail, naming the first value.
   reg.OpenKey(SettingsKey, true);
+  std::vector<TRegistry::TValue> values;
   for (const PunchSettings::Button& button : PunchSettings::StoreOrder()) {
-    reg.WriteInteger(button.valueName, settings.Pressed(button.group, button.number) ? 1 : 0);
+    values.push_back(TRegistry::Integer(button.valueName,
+                                        settings.Pressed(button.group, button.number) ? 1 : 0));
   }
-  reg.WriteString(ImprintTextValue, settings.imprintText);
+  values.push_back(TRegistry::String(ImprintTextValue, settings.imprintText));
+  // One replace of the file: a save stores all 23 values or none.
+  reg.WriteValues(values);
   reg.CloseKey();
 }

@@ -14,6 +14,7 @@ inline constexpr const char* ImprintTextValue = "B5_03";
 void LoadPunchSettings(PunchSettings& settings);
 
 // Writes the 22 pressed states (1 or 0) and then the text, in the load's
-// order. A value that cannot be written raises ERegistryException naming it;
-// the values before it stay written.
+// order, with one atomic replace of the key file. A save that cannot write
+// raises ERegistryException naming the first value, and stores nothing; so
+// does one that cannot get the key file's lock in time.
 void SavePunchSettings(const PunchSettings& settings);

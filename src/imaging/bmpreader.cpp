@@ -5,7 +5,8 @@
 // against fixed limits before anything is allocated, and all size arithmetic is
 // done in 64 bits, so a hostile header gives a clear error instead of a crash
 // or an out-of-memory kill.
-#include <fcntl.h>
+#include "imaging/bmpreader.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +15,8 @@
 #include <cstring>
 #include <limits>
 
-#include "imaging/picture.h"
 #include "platform/errors.h"
+#include "platform/fileio.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ class FileSource final : public ByteSource {
       const ssize_t n = pread(FFd, buffer + done, count - done, static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        throw EReadError(SReadError);
+        throw EReadError(SReadError, std::string(), SystemReason(errno));
       }
       if (n == 0) break;  // the file got shorter while we read it
       done += static_cast<size_t>(n);
@@ -66,17 +67,6 @@ class FileSource final : public ByteSource {
  private:
   int FFd;
   uint64_t FSize;
-};
-
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : FFd(fd) {}
-  ~FileHandle() { close(FFd); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-
- private:
-  int FFd;
 };
 
 // Sequential reading of run-length coded data through a small buffer.
@@ -370,27 +360,21 @@ Picture ReadBmp(ByteSource& source) {
 
 }  // namespace
 
-void Picture::LoadFromMemory(const uint8_t* data, size_t size) {
+Picture ReadBmpMemory(const uint8_t* data, size_t size) {
   MemorySource source(data, size);
-  Picture image = ReadBmp(source);
-  // The key colour belongs to this object, not to the image it holds.
-  image.FTransparentColor = FTransparentColor;
-  image.FTransparentFixed = FTransparentFixed;
-  *this = std::move(image);
+  return ReadBmp(source);
 }
 
-void Picture::LoadFromFile(const std::string& path) {
-  // Non-blocking, so that a named pipe cannot hang the open; only regular
-  // files are read.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw EFOpenError(Format(SFOpenError, path.c_str()));
-  FileHandle handle(fd);
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw EFOpenError(Format(SFOpenError, path.c_str()));
-  FileSource source(fd, static_cast<uint64_t>(info.st_size));
-  Picture image = ReadBmp(source);
-  image.FTransparentColor = FTransparentColor;
-  image.FTransparentFixed = FTransparentFixed;
-  *this = std::move(image);
+Picture ReadBmpFile(const std::string& path) {
+  TFileHandle file;
+  struct stat info {};
+  if (const int error = OpenRegularFile(path, file, &info))
+    throw EFOpenError(FileMessage(SFOpenError, path), path, SystemReason(error));
+  FileSource source(file.Get(), static_cast<uint64_t>(info.st_size));
+  try {
+    return ReadBmp(source);
+  } catch (Exception& e) {
+    e.SetFileName(path);
+    throw;
+  }
 }

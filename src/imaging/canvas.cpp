@@ -90,29 +90,36 @@ void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
   d.painter->fillRect(QRect(x1, y1, x2 - x1, y2 - y1), d.brush);
 }
 
-void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight) {
-  Impl& d = *FImpl;
-  if (!d.painter) return;
+void RoundRectPaths(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight,
+                    int penWidth, QPainterPath& outer, QPainterPath& inner) {
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
+  penWidth = std::max(penWidth, 1);
   // Aliased shapes are sampled at pixel centres. An odd pen is centred on the
   // middle of the outline's pixels (x + 0.5) and an even one on their left
   // edge (x), so every straight band is exactly the pen's width in whole
   // pixels, an even one reaching one pixel further up and left, as GDI does.
-  const double shift = d.penWidth % 2 ? 0.5 : 0.0;
+  const double shift = penWidth % 2 ? 0.5 : 0.0;
   const QRectF outline(x1 + shift, y1 + shift, x2 - 1 - x1, y2 - 1 - y1);
   const double rx = ellipseWidth / 2.0;
   const double ry = ellipseHeight / 2.0;
-  const double half = d.penWidth / 2.0;
+  const double half = penWidth / 2.0;
   // The pen's band is the outline grown and shrunk by half the pen, with
   // round joins: built as two rounded rectangles and filled, which keeps the
   // corners symmetric where Qt's stroker rounds them unevenly.
-  QPainterPath outer;
+  outer = QPainterPath();
   outer.addRoundedRect(outline.adjusted(-half, -half, half, half), rx + half, ry + half);
-  QPainterPath inner;
+  inner = QPainterPath();
   const QRectF inside = outline.adjusted(half, half, -half, -half);
   if (inside.width() > 0 && inside.height() > 0)
     inner.addRoundedRect(inside, std::max(rx - half, 0.0), std::max(ry - half, 0.0));
+}
+
+void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight) {
+  Impl& d = *FImpl;
+  if (!d.painter) return;
+  QPainterPath outer, inner;
+  RoundRectPaths(x1, y1, x2, y2, ellipseWidth, ellipseHeight, d.penWidth, outer, inner);
   d.painter->setPen(Qt::NoPen);
   if (d.brushClear) {
     QPainterPath band = outer;

@@ -15,6 +15,15 @@
 
 #include "imaging/picture.h"
 
+class QPainterPath;
+
+// The two outlines RoundRect fills: the outer edge of the pen's band and the
+// inside that the brush fills, for a pen of the given width (at least 1).
+// Filled aliased, outer with the pen and inner over it with the brush, they
+// give TCanvas::RoundRect's pixels; other surfaces draw the same shape so.
+void RoundRectPaths(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight,
+                    int penWidth, QPainterPath& outer, QPainterPath& inner);
+
 class TCanvas {
  public:
   // Fails with EInvalidGraphicOperation unless the picture has 24 bits per

@@ -1,699 +1,34 @@
 #include "imaging/jpegimage.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <csetjmp>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
 
-// clang-format off
-#include <jpeglib.h>
-#include <jerror.h>
-// clang-format on
-
-#include "imaging/rowsink.h"
+#include "imaging/jpegcodec.h"
 #include "platform/errors.h"
+#include "platform/fileio.h"
 #include "platform/paths.h"
 
 namespace {
 
-// The codec reads and writes through these chunks.
-constexpr size_t kChunk = 4096;
-// No real encoder writes this many scans; a file with more only burns time.
-constexpr int kMaxScans = 500;
-constexpr int kQuantisedColours = 236;
-// The codec's own working memory (coefficient buffers of multi-scan files,
-// the two-pass quantiser's picture): enough for the largest picture we take.
-constexpr long kMaxCodecMemory = 1L << 30;
-// A header may claim any size; the data must be able to fill it. Real photos
-// hold at least one byte per 256 output bytes; small pictures get a margin.
-constexpr uint64_t kOutputBytesPerInputByte = 256;
-constexpr uint64_t kFreeOutputBytes = uint64_t{16} << 20;
 // We read a whole file into memory; nothing this big is a picture we can hold.
 constexpr size_t kMaxFileSize = size_t{1} << 30;
-// The codec recommends at most 4 rows per call.
-constexpr JDIMENSION kMaxBatch = 16;
-// Rows handed to a sink per call: few enough to stay in the cache.
-constexpr JDIMENSION kStripRows = 16;
-
-// ---------------------------------------------------------------------------
-// Fatal codec errors.
-//
-// libjpeg reports a fatal error by calling error_exit, which must not return.
-// Throwing a C++ exception from there would unwind through libjpeg's C frames,
-// which is undefined behaviour (the library is not built for it). So every
-// codec call runs inside Guarded(), the one frame with a setjmp, and
-// error_exit longjmps back to it. Between the two lie only libjpeg's frames and
-// our plain callbacks below, none of which owns an object with a destructor,
-// so the jump skips no cleanup. Guarded() reports false and ordinary C++ code
-// above it throws the exception.
-
-enum class Failure { Codec, TooManyScans, Handler, Sink };
-
-// What the callbacks reach through client_data. It lives in the frame that
-// owns the codec object, above every jump.
-struct CodecContext {
-  jpeg_error_mgr err{};
-  jpeg_progress_mgr progress{};
-  std::jmp_buf jump{};
-  bool armed = false;
-  Failure failure = Failure::Codec;
-  TJPEGImage* owner = nullptr;  // told about progress when it has a handler
-  int lastPercent = -1;
-  std::exception_ptr pending;  // what the progress handler threw
-};
-
-CodecContext* ContextOf(j_common_ptr cinfo) {
-  return static_cast<CodecContext*>(cinfo->client_data);
-}
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  CodecContext* ctx = ContextOf(cinfo);
-  if (!ctx->armed) std::abort();  // a codec call outside Guarded(): a bug here, not in the file
-  std::longjmp(ctx->jump, 1);
-}
-
-[[noreturn]] void Fail(j_common_ptr cinfo, Failure failure) {
-  ContextOf(cinfo)->failure = failure;
-  ErrorExit(cinfo);
-}
-
-// Warnings and traces are ignored: a damaged or cut file decodes as far as the
-// codec can take it.
-void EmitMessage(j_common_ptr, int) {}
-void OutputMessage(j_common_ptr) {}
-void FormatMessage(j_common_ptr, char*) {}
-void ResetErrorMgr(j_common_ptr cinfo) {
-  cinfo->err->num_warnings = 0;
-  cinfo->err->msg_code = 0;
-}
-
-bool Guarded(CodecContext& ctx, void (*step)(void*), void* arg) {
-  ctx.armed = true;
-  if (setjmp(ctx.jump) != 0) {
-    ctx.armed = false;
-    return false;
-  }
-  step(arg);
-  ctx.armed = false;
-  return true;
-}
-
-[[noreturn]] void Raise(const CodecContext& ctx) {
-  switch (ctx.failure) {
-    case Failure::TooManyScans:
-      throw EJPEG(Format(SJPEGTooManyScans, kMaxScans));
-    case Failure::Handler:
-    case Failure::Sink:
-      std::rethrow_exception(ctx.pending);
-    case Failure::Codec:
-      break;
-  }
-  throw EJPEG(Format(SJPEGError, ctx.err.msg_code));
-}
-
-void Run(CodecContext& ctx, void (*step)(void*), void* arg) {
-  if (!Guarded(ctx, step, arg)) Raise(ctx);
-}
-
-bool IsAbort(const std::exception_ptr& e) {
-  try {
-    std::rethrow_exception(e);
-  } catch (const EAbort&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-// As Run, but false when the progress handler stopped the step with EAbort.
-bool RunUnlessStopped(CodecContext& ctx, void (*step)(void*), void* arg) {
-  if (Guarded(ctx, step, arg)) return true;
-  if (ctx.failure == Failure::Handler && IsAbort(ctx.pending)) return false;
-  Raise(ctx);
-}
-
-int Percent(const jpeg_progress_mgr& p) {
-  if (p.total_passes <= 0) return 0;
-  const double pass = p.pass_limit > 0 ? static_cast<double>(p.pass_counter) / p.pass_limit : 0.0;
-  return std::clamp(static_cast<int>((p.completed_passes + pass) * 100.0 / p.total_passes), 0, 100);
-}
-
-// Calls the owner's handler; an exception it throws is kept for Raise().
-bool Notify(CodecContext& ctx, int percent) noexcept {
-  try {
-    ctx.owner->OnProgress(*ctx.owner, percent);
-    return true;
-  } catch (...) {
-    ctx.pending = std::current_exception();
-    return false;
-  }
-}
-
-void CheckScanCount(j_decompress_ptr cinfo) {
-  if (cinfo->input_scan_number > kMaxScans)
-    Fail(reinterpret_cast<j_common_ptr>(cinfo), Failure::TooManyScans);
-}
-
-void Monitor(j_common_ptr cinfo) {
-  if (cinfo->is_decompressor) CheckScanCount(reinterpret_cast<j_decompress_ptr>(cinfo));
-  CodecContext* ctx = ContextOf(cinfo);
-  if (ctx->owner == nullptr || !ctx->owner->OnProgress) return;
-  const int percent = Percent(ctx->progress);
-  if (percent == ctx->lastPercent) return;
-  ctx->lastPercent = percent;
-  if (!Notify(*ctx, percent)) Fail(cinfo, Failure::Handler);
-}
-
-jpeg_error_mgr* InitErrorManager(CodecContext& ctx) {
-  jpeg_std_error(&ctx.err);
-  ctx.err.error_exit = ErrorExit;
-  ctx.err.emit_message = EmitMessage;
-  ctx.err.output_message = OutputMessage;
-  ctx.err.format_message = FormatMessage;
-  ctx.err.reset_error_mgr = ResetErrorMgr;
-  ctx.progress.progress_monitor = Monitor;
-  return &ctx.err;
-}
-
-// ---------------------------------------------------------------------------
-// In-memory source: the held bytes, handed over in chunks without copying.
-
-struct MemorySource {
-  jpeg_source_mgr pub;
-  const uint8_t* data;
-  size_t size;
-  size_t position;
-};
-
-const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
-
-MemorySource* SourceOf(j_decompress_ptr cinfo) {
-  return reinterpret_cast<MemorySource*>(cinfo->src);
-}
-
-void InitSource(j_decompress_ptr) {}
-
-boolean FillInputBuffer(j_decompress_ptr cinfo) {
-  MemorySource* src = SourceOf(cinfo);
-  if (src->position >= src->size) {
-    if (src->size == 0) ERREXIT(cinfo, JERR_INPUT_EMPTY);
-    // The data ends early: end the image here and let the codec fill in the
-    // missing part.
-    WARNMS(cinfo, JWRN_JPEG_EOF);
-    src->pub.next_input_byte = kFakeEoi;
-    src->pub.bytes_in_buffer = sizeof kFakeEoi;
-    return TRUE;
-  }
-  const size_t count = std::min(kChunk, src->size - src->position);
-  src->pub.next_input_byte = src->data + src->position;
-  src->pub.bytes_in_buffer = count;
-  src->position += count;
-  return TRUE;
-}
-
-void SkipInputData(j_decompress_ptr cinfo, long count) {
-  if (count <= 0) return;
-  MemorySource* src = SourceOf(cinfo);
-  size_t left = static_cast<size_t>(count);
-  while (left > src->pub.bytes_in_buffer) {
-    left -= src->pub.bytes_in_buffer;
-    const size_t jump = std::min(left, src->size - src->position);
-    src->position += jump;
-    left -= jump;
-    FillInputBuffer(cinfo);
-    if (src->pub.next_input_byte == kFakeEoi) return;  // skipped past the end
-  }
-  src->pub.next_input_byte += left;
-  src->pub.bytes_in_buffer -= left;
-}
-
-void TermSource(j_decompress_ptr) {}
-
-// ---------------------------------------------------------------------------
-// In-memory destination: a vector grown a chunk at a time.
-
-struct VectorDestination {
-  jpeg_destination_mgr pub;
-  std::vector<uint8_t>* bytes;
-};
-
-VectorDestination* DestinationOf(j_compress_ptr cinfo) {
-  return reinterpret_cast<VectorDestination*>(cinfo->dest);
-}
-
-bool Grow(std::vector<uint8_t>& bytes) noexcept {
-  try {
-    bytes.resize(bytes.size() + kChunk);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-void NextChunk(j_compress_ptr cinfo) {
-  VectorDestination* dest = DestinationOf(cinfo);
-  const size_t used = dest->bytes->size();
-  if (!Grow(*dest->bytes)) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
-  dest->pub.next_output_byte = dest->bytes->data() + used;
-  dest->pub.free_in_buffer = kChunk;
-}
-
-void InitDestination(j_compress_ptr cinfo) {
-  DestinationOf(cinfo)->bytes->clear();
-  NextChunk(cinfo);
-}
-
-boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
-  NextChunk(cinfo);  // the whole chunk is full
-  return TRUE;
-}
-
-void TermDestination(j_compress_ptr cinfo) {
-  VectorDestination* dest = DestinationOf(cinfo);
-  dest->bytes->resize(dest->bytes->size() - dest->pub.free_in_buffer);
-}
-
-// ---------------------------------------------------------------------------
-// Codec objects, destroyed on every path.
-
-class Decompressor {
- public:
-  Decompressor(const std::vector<uint8_t>& bytes, TJPEGImage* owner) {
-    FHandle.cinfo.err = InitErrorManager(FContext);
-    FHandle.cinfo.client_data = &FContext;
-    Run(+[](void* p) { jpeg_create_decompress(static_cast<j_decompress_ptr>(p)); });
-    FHandle.cinfo.mem->max_memory_to_use = kMaxCodecMemory;
-    FSource.pub.init_source = InitSource;
-    FSource.pub.fill_input_buffer = FillInputBuffer;
-    FSource.pub.skip_input_data = SkipInputData;
-    FSource.pub.resync_to_restart = jpeg_resync_to_restart;
-    FSource.pub.term_source = TermSource;
-    FSource.data = bytes.data();
-    FSource.size = bytes.size();
-    FHandle.cinfo.src = &FSource.pub;
-    FHandle.cinfo.progress = &FContext.progress;  // always: it enforces the scan limit
-    FContext.owner = owner;
-  }
-
-  jpeg_decompress_struct& Info() { return FHandle.cinfo; }
-  CodecContext& Context() { return FContext; }
-
-  // Runs a step on the codec object.
-  void Run(void (*step)(void*)) { ::Run(FContext, step, &FHandle.cinfo); }
-
- private:
-  struct Handle {
-    jpeg_decompress_struct cinfo{};
-    ~Handle() { jpeg_destroy_decompress(&cinfo); }  // harmless when creation failed
-  };
-  CodecContext FContext;
-  MemorySource FSource{};
-  Handle FHandle;
-};
-
-class Compressor {
- public:
-  Compressor(std::vector<uint8_t>& bytes, TJPEGImage* owner) {
-    FHandle.cinfo.err = InitErrorManager(FContext);
-    FHandle.cinfo.client_data = &FContext;
-    ::Run(
-        FContext, +[](void* p) { jpeg_create_compress(static_cast<j_compress_ptr>(p)); },
-        &FHandle.cinfo);
-    FDestination.pub.init_destination = InitDestination;
-    FDestination.pub.empty_output_buffer = EmptyOutputBuffer;
-    FDestination.pub.term_destination = TermDestination;
-    FDestination.bytes = &bytes;
-    FHandle.cinfo.dest = &FDestination.pub;
-    if (owner->OnProgress) {
-      FContext.owner = owner;
-      FHandle.cinfo.progress = &FContext.progress;
-    }
-  }
-
-  jpeg_compress_struct& Info() { return FHandle.cinfo; }
-  CodecContext& Context() { return FContext; }
-
- private:
-  struct Handle {
-    jpeg_compress_struct cinfo{};
-    ~Handle() { jpeg_destroy_compress(&cinfo); }
-  };
-  CodecContext FContext;
-  VectorDestination FDestination{};
-  Handle FHandle;
-};
-
-// ---------------------------------------------------------------------------
-// Reading rows: straight into a picture's rows, or into a strip of rows that
-// is handed on to a sink whenever it is full.
-
-struct Strip {
-  TRowSink* sink;
-  JDIMENSION rows;   // its height
-  JDIMENSION first;  // the picture row in its first row
-  JDIMENSION read;   // rows of the current pass read so far
-  bool handOver;     // the current pass is the one the sink gets
-  uint8_t* bgr;      // 8-bit rows expanded through the colour map
-  size_t bgrStride;
-};
-
-// Everything a decoding pass needs, as plain data for the guarded steps.
-struct RowJob {
-  j_decompress_ptr cinfo;
-  CodecContext* ctx;
-  Picture* picture;  // the rows' home, or null for a sink
-  Strip* strip;      // the rows' way to a sink, or null
-  uint8_t* base;     // the picture's first row, or the strip's
-  size_t stride;
-  size_t rowBytes;
-  uint8_t* cmyk;  // four-sample rows of a CMYK file before conversion, or null
-  size_t cmykStride;
-  bool inverted;  // Adobe CMYK: 0 means full ink
-  bool quantised;
-  bool showScans;       // buffered mode with someone to show each scan to
-  JDIMENSION rowsDone;  // the furthest row any pass has reached
-};
-
-uint8_t* RowAt(const RowJob& job, JDIMENSION y) {
-  const JDIMENSION first = job.strip != nullptr ? job.strip->first : 0;
-  return job.base + (y - first) * job.stride;
-}
-
-// The codec's colour map, grey entries from a one-component output; `out`
-// has room for 256. Returns the number of entries.
-size_t ColourMap(const jpeg_decompress_struct& c, Rgb* out) {
-  if (c.colormap == nullptr) return 0;
-  const size_t count = static_cast<size_t>(std::clamp(c.actual_number_of_colors, 0, 256));
-  for (size_t i = 0; i < count; ++i) {
-    if (c.out_color_components == 1) {
-      const uint8_t v = c.colormap[0][i];
-      out[i] = {v, v, v};
-    } else {
-      out[i] = {c.colormap[0][i], c.colormap[1][i], c.colormap[2][i]};
-    }
-  }
-  return count;
-}
-
-void SetPaletteFrom(Picture& picture, const jpeg_decompress_struct& c) {
-  Rgb entries[256];
-  picture.SetPalette(std::vector<Rgb>(entries, entries + ColourMap(c, entries)));
-}
-
-// Blue, green, red from C, M, Y, K. Stored plainly, 0 is no ink; Adobe's
-// files store them inverted, so 255 is no ink.
-void CmykToBgr(const uint8_t* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted) {
-  const unsigned flip = inverted ? 0 : 255;
-  for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-    const unsigned c = cmyk[0] ^ flip, m = cmyk[1] ^ flip, y = cmyk[2] ^ flip, k = cmyk[3] ^ flip;
-    bgr[0] = static_cast<uint8_t>((y * k + 127) / 255);
-    bgr[1] = static_cast<uint8_t>((m * k + 127) / 255);
-    bgr[2] = static_cast<uint8_t>((c * k + 127) / 255);
-  }
-}
-
-// Hands the strip's first `count` rows to the sink. 8-bit rows become 24-bit
-// ones exactly as a converted 8-bit picture would: indices past the colour
-// map are black.
-void Deliver(const RowJob& job, JDIMENSION count) {
-  const Strip& s = *job.strip;
-  const uint8_t* data = job.base;
-  size_t stride = job.stride;
-  if (job.quantised) {
-    Rgb map[256] = {};
-    ColourMap(*job.cinfo, map);
-    const JDIMENSION width = job.cinfo->output_width;
-    for (JDIMENSION r = 0; r < count; ++r) {
-      const uint8_t* index = job.base + r * job.stride;
-      uint8_t* bgr = s.bgr + r * s.bgrStride;
-      for (JDIMENSION x = 0; x < width; ++x, bgr += 3) {
-        const Rgb colour = map[index[x]];
-        bgr[0] = colour.b;
-        bgr[1] = colour.g;
-        bgr[2] = colour.r;
-      }
-    }
-    data = s.bgr;
-    stride = s.bgrStride;
-  }
-  s.sink->Rows(static_cast<int>(s.first), static_cast<int>(count), data,
-               static_cast<ptrdiff_t>(stride));
-}
-
-// Deliver inside a guarded step: what the sink throws is kept for Raise().
-bool HandOver(const RowJob& job, JDIMENSION count) noexcept {
-  try {
-    Deliver(job, count);
-    return true;
-  } catch (...) {
-    job.ctx->pending = std::current_exception();
-    return false;
-  }
-}
-
-// One output pass, the codec's recommended number of rows per call, into the
-// job's rows (CMYK goes through a small buffer). A strip goes to the sink
-// only in the pass that is its own; other passes just reuse it.
-void ReadPass(RowJob& job, bool last) {
-  j_decompress_ptr c = job.cinfo;
-  const JDIMENSION batch = std::clamp(static_cast<JDIMENSION>(std::max(c->rec_outbuf_height, 1)),
-                                      JDIMENSION{1}, kMaxBatch);
-  const size_t padding = job.stride - job.rowBytes;
-  Strip* strip = job.strip;
-  if (strip != nullptr) {
-    strip->first = strip->read = c->output_scanline;
-    strip->handOver = last;
-  }
-  JSAMPROW rows[kMaxBatch];
-  while (c->output_scanline < c->output_height) {
-    const JDIMENSION y = c->output_scanline;
-    JDIMENSION count = std::min(batch, c->output_height - y);
-    if (strip != nullptr) count = std::min(count, strip->first + strip->rows - y);
-    for (JDIMENSION i = 0; i < count; ++i)
-      rows[i] = job.cmyk != nullptr ? job.cmyk + i * job.cmykStride : RowAt(job, y + i);
-    const JDIMENSION got = jpeg_read_scanlines(c, rows, count);
-    if (got == 0) break;
-    for (JDIMENSION i = 0; i < got; ++i) {
-      uint8_t* row = RowAt(job, y + i);
-      if (job.cmyk != nullptr) CmykToBgr(rows[i], row, c->output_width, job.inverted);
-      if (padding != 0) std::memset(row + job.rowBytes, 0, padding);
-    }
-    const JDIMENSION end = y + got;
-    job.rowsDone = std::max(job.rowsDone, end);
-    if (strip == nullptr) continue;
-    strip->read = end;
-    if (end == strip->first + strip->rows || end == c->output_height) {
-      if (strip->handOver && !HandOver(job, end - strip->first))
-        Fail(reinterpret_cast<j_common_ptr>(c), Failure::Sink);
-      strip->first = end;
-    }
-  }
-}
-
-// After a pass shown while a multi-scan file arrives: palette, then the handler.
-bool ShowPass(RowJob& job) noexcept {
-  try {
-    if (job.quantised && job.picture != nullptr) SetPaletteFrom(*job.picture, *job.cinfo);
-  } catch (...) {
-    job.ctx->pending = std::current_exception();
-    return false;
-  }
-  return Notify(*job.ctx, Percent(job.ctx->progress));
-}
-
-void ReadSingle(void* p) { ReadPass(*static_cast<RowJob*>(p), true); }
-
-// Buffered-image mode: a pass per scan for someone watching, then the final
-// pass. Unwatched, the whole file is taken in first and shown once.
-void ReadBuffered(void* p) {
-  RowJob& job = *static_cast<RowJob*>(p);
-  j_decompress_ptr c = job.cinfo;
-  if (job.showScans) {
-    while (!jpeg_input_complete(c)) {
-      CheckScanCount(c);
-      jpeg_start_output(c, c->input_scan_number);
-      ReadPass(job, false);
-      jpeg_finish_output(c);
-      if (!ShowPass(job)) Fail(reinterpret_cast<j_common_ptr>(c), Failure::Handler);
-    }
-  } else {
-    int status;
-    do {
-      CheckScanCount(c);
-      status = jpeg_consume_input(c);
-    } while (status != JPEG_REACHED_EOI && status != JPEG_SUSPENDED);
-  }
-  jpeg_start_output(c, c->input_scan_number);
-  ReadPass(job, true);
-  jpeg_finish_output(c);
-}
-
-// Rows the codec never reached become zero rather than stale memory; the
-// colour map of buffered passes lives until the decompression is finished.
-void CompletePicture(RowJob& job, bool buffered) {
-  for (JDIMENSION y = job.rowsDone; y < job.cinfo->output_height; ++y)
-    std::memset(job.base + y * job.stride, 0, job.stride);
-  if (job.quantised && buffered) SetPaletteFrom(*job.picture, *job.cinfo);
-}
-
-// The sink gets every row even after a stop: those of its pass still in the
-// strip, then zero rows (index 0 of an 8-bit decode, as in a decoded picture).
-void CompleteStrip(RowJob& job) {
-  Strip& s = *job.strip;
-  const JDIMENSION height = job.cinfo->output_height;
-  JDIMENSION done = 0;
-  if (s.handOver) {
-    if (s.read > s.first) Deliver(job, s.read - s.first);
-    done = s.read;
-  }
-  if (done >= height) return;
-  std::memset(job.base, 0, s.rows * job.stride);
-  for (JDIMENSION y = done; y < height; y += s.rows) {
-    s.first = y;
-    Deliver(job, std::min(s.rows, height - y));
-  }
-}
-
-// The size the header promises must fit the pixel limit and be within reach
-// of the data: a tiny file claiming a huge picture would otherwise cost
-// memory and time for nothing. The codec works through every coded pixel even
-// for a scaled output, so both sizes count.
-void CheckDecodeSize(const jpeg_decompress_struct& c, size_t dataSize) {
-  const uint64_t outputPixels = uint64_t{c.output_width} * c.output_height;
-  const uint64_t codedPixels = uint64_t{c.image_width} * c.image_height;
-  if (outputPixels > static_cast<uint64_t>(Picture::MaxPixels))
-    throw EJPEG(Format(SPictureTooLarge, static_cast<int>(c.output_width),
-                       static_cast<int>(c.output_height)));
-  const uint64_t budget = kOutputBytesPerInputByte * dataSize + kFreeOutputBytes;
-  if (std::max(outputPixels, codedPixels) * 3 > budget)
-    throw EJPEG(Format(SJPEGDataTooShort, static_cast<int>(c.image_width),
-                       static_cast<int>(c.image_height)));
-}
-
-// The rows are written once, top to bottom, into fresh memory. Faulting that
-// in 4 KiB at a time costs a large share of the decode itself on virtual
-// machines; with transparent huge pages it is nearly free. Advice only: where
-// the system does not follow it nothing changes.
-void AdviseHugePages(uint8_t* bytes, size_t size) {
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(bytes);
-  const uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
-// ---------------------------------------------------------------------------
-// Encoding.
-
-struct EncodeJob {
-  j_compress_ptr cinfo;
-  JSAMPARRAY rows;
-  JDIMENSION width, height;
-  int quality;
-  bool grayscale, progressive;
-};
-
-void Encode(void* p) {
-  const EncodeJob& job = *static_cast<const EncodeJob*>(p);
-  j_compress_ptr c = job.cinfo;
-  c->image_width = job.width;
-  c->image_height = job.height;
-  c->input_components = 3;
-  c->in_color_space = JCS_EXT_BGR;
-  jpeg_set_defaults(c);
-  // The file's layout is fixed here rather than left to the library's
-  // defaults: YCbCr 4:2:0, standard Huffman tables, no restarts, a JFIF
-  // header without a physical resolution.
-  c->comp_info[0].h_samp_factor = 2;
-  c->comp_info[0].v_samp_factor = 2;
-  for (int i = 1; i < 3; ++i) {
-    c->comp_info[i].h_samp_factor = 1;
-    c->comp_info[i].v_samp_factor = 1;
-  }
-  c->optimize_coding = FALSE;
-  c->arith_code = FALSE;
-  c->restart_interval = 0;
-  c->restart_in_rows = 0;
-  c->write_JFIF_header = TRUE;
-  c->density_unit = 0;
-  c->X_density = 1;
-  c->Y_density = 1;
-  c->dct_method = JDCT_FLOAT;
-  jpeg_set_quality(c, job.quality, TRUE);
-  if (job.grayscale) jpeg_set_colorspace(c, JCS_GRAYSCALE);
-  if (job.progressive) jpeg_simple_progression(c);
-  jpeg_start_compress(c, TRUE);
-  while (c->next_scanline < c->image_height)
-    jpeg_write_scanlines(c, job.rows + c->next_scanline, c->image_height - c->next_scanline);
-  jpeg_finish_compress(c);
-}
-
-// ---------------------------------------------------------------------------
-// Files.
-
-struct FileHandle {
-  int fd;
-  ~FileHandle() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  // Not blocking on open: a named pipe must not hang us. Only plain files are
-  // pictures.
-  FileHandle file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw EFOpenError(Format(SFOpenError, path.c_str()));
-  auto tooLarge = [&] { return EReadError(Format(SFileTooLarge, path.c_str())); };
-  if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) throw tooLarge();
-  std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-  // Read until the end, whatever the size said: the file may be changing.
-  size_t got = 0;
-  uint8_t spill[65536];
-  for (;;) {
-    uint8_t* into = got < bytes.size() ? bytes.data() + got : spill;
-    const size_t room = got < bytes.size() ? bytes.size() - got : sizeof spill;
-    const ssize_t n = ::read(file.fd, into, room);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EReadError(SReadError);
-    }
-    if (n == 0) break;
-    if (into == spill) {
-      if (got + static_cast<size_t>(n) > kMaxFileSize) throw tooLarge();
-      bytes.insert(bytes.end(), spill, spill + n);
-    }
-    got += static_cast<size_t>(n);
+  TFileHandle file;
+  if (const int error = OpenRegularFile(path, file))
+    throw EFOpenError(FileMessage(SFOpenError, path), path, SystemReason(error));
+  std::vector<uint8_t> bytes;
+  if (const int error = ReadAll(file.Get(), kMaxFileSize, bytes)) {
+    if (error == EFBIG)
+      throw EReadError(FileMessage(SFileTooLarge, path), path, SystemReason(error));
+    throw EReadError(SReadError, path, SystemReason(error));
   }
-  bytes.resize(got);
   return bytes;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
 
 TJPEGSettings& JPEGDefaults() {
   static TJPEGSettings defaults;
@@ -705,7 +40,13 @@ TJPEGImage::TJPEGImage() : TJPEGSettings(JPEGDefaults()), FData(std::make_shared
 void TJPEGImage::LoadFromFile(const std::string& path) {
   auto data = std::make_shared<TJPEGData>();
   data->Data = ReadWholeFile(path);
-  SetData(std::move(data));
+  try {
+    SetData(std::move(data));
+  } catch (Exception& e) {
+    e.SetFileName(path);
+    throw;
+  }
+  FFileName = path;
 }
 
 void TJPEGImage::LoadFromMemory(const uint8_t* bytes, size_t size) {
@@ -716,16 +57,24 @@ void TJPEGImage::LoadFromMemory(const uint8_t* bytes, size_t size) {
 
 void TJPEGImage::SetData(std::shared_ptr<TJPEGData> data) {
   FData = std::move(data);
+  FFileName.clear();
   FBitmap = Picture();
   FHasBitmap = false;
   if (FData->Data.empty()) return;  // fails when decoded
-  Decompressor d(FData->Data, nullptr);
-  jpeg_decompress_struct& c = d.Info();
-  d.Run(+[](void* p) { jpeg_read_header(static_cast<j_decompress_ptr>(p), TRUE); });
-  FData->Width = static_cast<int>(c.image_width);
-  FData->Height = static_cast<int>(c.image_height);
-  FData->Grayscale = c.jpeg_color_space == JCS_GRAYSCALE;
-  ProgressiveEncode = jpeg_has_multiple_scans(&c) != FALSE;
+  const TJPEGHeader header = ReadJPEGHeader(FData->Data);
+  FData->Width = header.Width;
+  FData->Height = header.Height;
+  FData->Grayscale = header.Grayscale;
+  ProgressiveEncode = header.MultiScan;
+}
+
+void TJPEGImage::Decoding(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (Exception& e) {
+    if (!FFileName.empty()) e.SetFileName(FFileName);
+    throw;
+  }
 }
 
 void TJPEGImage::Decode() {
@@ -733,8 +82,10 @@ void TJPEGImage::Decode() {
   FBitmap = Picture();
   FHasBitmap = true;
   const std::shared_ptr<TJPEGData> data = FData;  // held for the whole decode
+  const TJPEGProgress progress = [this](int percent) { OnProgress(*this, percent); };
   try {
-    DecodeInto(*data, nullptr);
+    Decoding(
+        [&] { DecodeJPEG(data->Data, *this, OnProgress ? progress : nullptr, &FBitmap, nullptr); });
   } catch (...) {
     FBitmap = Picture();
     throw;
@@ -743,105 +94,8 @@ void TJPEGImage::Decode() {
 
 void TJPEGImage::DecodeTo(TRowSink& sink) {
   const std::shared_ptr<TJPEGData> data = FData;  // held for the whole decode
-  DecodeInto(*data, &sink);
-}
-
-void TJPEGImage::DecodeInto(const TJPEGData& data, TRowSink* sink) {
-  Decompressor d(data.Data, this);
-  jpeg_decompress_struct& c = d.Info();
-  CodecContext& ctx = d.Context();
-  // A stop by the progress handler before the size is settled leaves an
-  // empty picture.
-  auto step = [&](void (*f)(void*)) { return RunUnlessStopped(ctx, f, &c); };
-  auto stoppedEarly = [&] {
-    if (sink != nullptr) sink->Begin(0, 0);
-  };
-  if (!step(+[](void* p) { jpeg_read_header(static_cast<j_decompress_ptr>(p), TRUE); }))
-    return stoppedEarly();
-
-  c.scale_num = 1;
-  c.scale_denom = 1u << std::clamp(ScaleShift, 0, 3);
-  c.do_block_smoothing = BlockSmoothing ? TRUE : FALSE;
-  // CMYK and YCCK files come out as CMYK, which we turn into RGB ourselves;
-  // the quantiser takes only one or three components, so they stay 24-bit.
-  const bool cmyk = c.out_color_space == JCS_CMYK;
-  bool quantise = false;
-  if (!cmyk) {
-    if (Grayscale) c.out_color_space = JCS_GRAYSCALE;
-    const bool grey = c.out_color_space == JCS_GRAYSCALE;
-    quantise = EightBitOutput || grey;
-    // The picture's byte order; quantised output is indices, so its colour
-    // map keeps the usual red, green, blue rows.
-    if (!grey) c.out_color_space = quantise ? JCS_RGB : JCS_EXT_BGR;
-  }
-  if (quantise) {
-    c.quantize_colors = TRUE;
-    c.desired_number_of_colors = kQuantisedColours;
-  }
-  if (FastDecode) {
-    c.dct_method = JDCT_IFAST;
-    c.two_pass_quantize = FALSE;
-    c.dither_mode = JDITHER_ORDERED;
-  } else {
-    c.dct_method = JDCT_FLOAT;
-  }
-  const bool buffered = ProgressiveDecode && jpeg_has_multiple_scans(&c);
-  c.buffered_image = buffered ? TRUE : FALSE;
-
-  if (!step(+[](void* p) { jpeg_calc_output_dimensions(static_cast<j_decompress_ptr>(p)); }))
-    return stoppedEarly();
-  CheckDecodeSize(c, data.Data.size());
-  if (!step(+[](void* p) { jpeg_start_decompress(static_cast<j_decompress_ptr>(p)); }))
-    return stoppedEarly();
-
-  const int width = static_cast<int>(c.output_width);
-  const int height = static_cast<int>(c.output_height);
-  const int bitCount = quantise ? 8 : 24;
-  RowJob job{};
-  job.cinfo = &c;
-  job.ctx = &ctx;
-  job.rowBytes = static_cast<size_t>(width) * (quantise ? 1 : 3);
-  job.cmykStride = size_t{c.output_width} * 4;
-  job.inverted = c.saw_Adobe_marker != FALSE;
-  job.quantised = quantise;
-  job.showScans = static_cast<bool>(OnProgress);
-  std::vector<uint8_t> cmykRows;
-  if (cmyk) cmykRows.resize(size_t{kMaxBatch} * job.cmykStride);
-  job.cmyk = cmyk ? cmykRows.data() : nullptr;
-
-  // Into the picture the codec writes straight; a sink gets a strip at a
-  // time, so only a few rows are held.
-  Strip strip{};
-  std::vector<uint8_t> stripRows, bgrRows;
-  if (sink == nullptr) {
-    FBitmap.CreateUninitialised(width, height, bitCount);
-    AdviseHugePages(FBitmap.Bits(), static_cast<size_t>(FBitmap.Stride()) * FBitmap.Height());
-    if (quantise && !buffered) SetPaletteFrom(FBitmap, c);
-    job.picture = &FBitmap;
-    job.base = FBitmap.Bits();
-    job.stride = static_cast<size_t>(FBitmap.Stride());
-  } else {
-    sink->Begin(width, height);
-    job.stride = static_cast<size_t>(Picture::StrideFor(width, bitCount));
-    stripRows.resize(size_t{kStripRows} * job.stride);
-    if (quantise) {
-      strip.bgrStride = static_cast<size_t>(Picture::StrideFor(width, 24));
-      bgrRows.resize(size_t{kStripRows} * strip.bgrStride);
-      strip.bgr = bgrRows.data();
-    }
-    strip.sink = sink;
-    strip.rows = kStripRows;
-    job.strip = &strip;
-    job.base = stripRows.data();
-  }
-
-  const bool read = RunUnlessStopped(ctx, buffered ? ReadBuffered : ReadSingle, &job);
-  if (sink == nullptr)
-    CompletePicture(job, buffered);
-  else
-    CompleteStrip(job);
-  // A stop while finishing changes nothing: every row is there.
-  if (read) step(+[](void* p) { jpeg_finish_decompress(static_cast<j_decompress_ptr>(p)); });
+  const TJPEGProgress progress = [this](int percent) { OnProgress(*this, percent); };
+  Decoding([&] { DecodeJPEG(data->Data, *this, OnProgress ? progress : nullptr, nullptr, &sink); });
 }
 
 const Picture& TJPEGImage::Bitmap() {
@@ -851,6 +105,7 @@ const Picture& TJPEGImage::Bitmap() {
 
 void TJPEGImage::Assign(const Picture& picture) {
   FData = std::make_shared<TJPEGData>();
+  FFileName.clear();
   FBitmap = picture;
   FHasBitmap = true;
 }
@@ -858,6 +113,7 @@ void TJPEGImage::Assign(const Picture& picture) {
 void TJPEGImage::Assign(const TJPEGImage& other) {
   if (&other == this) return;
   FData = other.FData;
+  FFileName = other.FFileName;
   FHasBitmap = other.FHasBitmap;
   FBitmap = other.FHasBitmap ? other.FBitmap : Picture();
 }
@@ -870,24 +126,9 @@ void TJPEGImage::Compress() {
   data->Width = FBitmap.Width();
   data->Height = FBitmap.Height();
   data->Grayscale = Grayscale;
-
-  Picture source = FBitmap;  // shares the pixels
-  source.ConvertTo24();      // copies only a picture of another depth
-  const Picture& view = source;
-  std::vector<JSAMPROW> rows(static_cast<size_t>(view.Height()));
-  for (int y = 0; y < view.Height(); ++y)
-    rows[static_cast<size_t>(y)] = const_cast<JSAMPLE*>(view.ScanLine(y));  // only read
-
+  const TJPEGProgress progress = [this](int percent) { OnProgress(*this, percent); };
   try {
-    Compressor k(data->Data, this);
-    EncodeJob job{&k.Info(),
-                  rows.data(),
-                  static_cast<JDIMENSION>(view.Width()),
-                  static_cast<JDIMENSION>(view.Height()),
-                  std::clamp(Quality, 1, 100),
-                  Grayscale,
-                  ProgressiveEncode};
-    ::Run(k.Context(), Encode, &job);
+    EncodeJPEG(FBitmap, *this, OnProgress ? progress : nullptr, data->Data);
   } catch (const EAbort&) {
     data->Data = {};  // stopped by the progress handler: nothing to write
   } catch (...) {
@@ -902,20 +143,33 @@ const std::vector<uint8_t>& TJPEGImage::SaveToMemory() {
 }
 
 void TJPEGImage::SaveToFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw EFCreateError(Format(SFCreateError, ExpandFileName(path).c_str()));
-  bool written = false;
+  TPathAt at;
+  int error = OpenParent(path, at);
+  TFileHandle file;
+  if (error == 0) {
+    const int fd =
+        ::openat(at.Folder(), at.Name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) error = errno;
+    file.Reset(fd);
+  }
+  if (error != 0) {
+    const std::string full = ExpandFileName(path);
+    throw EFCreateError(FileMessage(SFCreateError, full), full, SystemReason(error));
+  }
+  // No half-made file is left behind.
+  const auto removeIt = [&] { ::unlinkat(at.Folder(), at.Name.c_str(), 0); };
   try {
-    written = WriteAll(fd, SaveToMemory());
+    error = WriteAll(file.Get(), SaveToMemory());
   } catch (...) {
-    ::close(fd);
-    ::unlink(path.c_str());  // no half-made file is left behind
+    file.Reset();
+    removeIt();
     throw;
   }
-  if (::close(fd) != 0) written = false;
-  if (!written) {
-    ::unlink(path.c_str());
-    throw EWriteError(SWriteError);
+  const int closeError = file.Close();
+  if (error == 0) error = closeError;
+  if (error != 0) {
+    removeIt();
+    throw EWriteError(SWriteError, path, SystemReason(error));
   }
 }
 
@@ -926,7 +180,3 @@ int TJPEGImage::Height() const { return FHasBitmap ? FBitmap.Height() : FData->H
 void TJPEGImage::SetWidth(int) { throw EInvalidGraphicOperation(SChangeJPGSize); }
 
 void TJPEGImage::SetHeight(int) { throw EInvalidGraphicOperation(SChangeJPGSize); }
-
-void Picture::Assign(TJPEGImage& jpeg) {
-  *this = jpeg.Bitmap();  // shares the pixels: no copy
-}

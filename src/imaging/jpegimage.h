@@ -1,5 +1,6 @@
 // TJPEGImage: one JPEG file held in memory, with its decoded picture and the
-// settings used to decode and encode it. The coding is libjpeg's.
+// settings used to decode and encode it. The coding is libjpeg's, reached through
+// the glue in jpegcodec.h.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/jpegsettings.h"
 #include "imaging/picture.h"
 
 // The compressed bytes of one JPEG file and the size and colour space its
@@ -22,23 +24,7 @@ struct TJPEGData {
 
 class TRowSink;
 
-// How a TJPEGImage decodes and encodes.
-struct TJPEGSettings {
-  int Quality = 90;                // encoding quality, 1 to 100
-  bool Grayscale = false;          // decode to grey; write a grayscale file
-  bool FastDecode = false;         // fast integer transform, ordered dither
-  bool EightBitOutput = false;     // decode into an 8-bit picture of at most 236 colours
-  bool ProgressiveDecode = false;  // show a multi-scan file scan by scan
-  bool ProgressiveEncode = false;  // write progressive; set by loading from the file
-  int ScaleShift = 0;              // decode at 1 / 2^ScaleShift (0 to 3)
-  bool BlockSmoothing = true;      // the codec's smoothing of early progressive scans
-};
-
-// The process-wide defaults every new TJPEGImage copies. The application sets
-// EightBitOutput from the screen's depth once at start-up.
-TJPEGSettings& JPEGDefaults();
-
-class TJPEGImage : public TJPEGSettings {
+class TJPEGImage : public TJPEGSettings, public TGraphic {
  public:
   // Called while decoding or encoding with the work done so far (0 to 100).
   // It may throw EAbort to stop: a decode keeps the rows it has (the rest are
@@ -78,7 +64,7 @@ class TJPEGImage : public TJPEGSettings {
   // rows earlier scans had shown are zeros too.
   void DecodeTo(TRowSink& sink);
   // The decoded picture, decoding first when there is none.
-  const Picture& Bitmap();
+  const Picture& Bitmap() override;
   bool HasBitmap() const { return FHasBitmap; }
 
   // Drops the compressed data; the decoded picture becomes a copy of the
@@ -108,11 +94,12 @@ class TJPEGImage : public TJPEGSettings {
 
  private:
   void SetData(std::shared_ptr<TJPEGData> data);
-  // Into the decoded picture, or to the sink when there is one.
-  void DecodeInto(const TJPEGData& data, TRowSink* sink);
   void Compress();
+  // Names the file read last in a failure while decoding it.
+  void Decoding(const std::function<void()>& work);
 
   std::shared_ptr<TJPEGData> FData;
+  std::string FFileName;  // where FData was read from, empty when not from a file
   Picture FBitmap;
   bool FHasBitmap = false;
 };

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "imaging/bmpreader.h"
 #include "platform/errors.h"
 
 namespace {
@@ -226,4 +227,21 @@ void Picture::ConvertTo24() {
 Rgb Picture::TransparentColor() const {
   if (FTransparentFixed || Empty()) return FTransparentColor;
   return Pixel(0, FHeight - 1);
+}
+
+void Picture::TakeImage(Picture&& image) {
+  // The key colour belongs to this object, not to the image it holds.
+  image.FTransparentColor = FTransparentColor;
+  image.FTransparentFixed = FTransparentFixed;
+  *this = std::move(image);
+}
+
+void Picture::LoadFromFile(const std::string& path) { TakeImage(ReadBmpFile(path)); }
+
+void Picture::LoadFromMemory(const uint8_t* data, size_t size) {
+  TakeImage(ReadBmpMemory(data, size));
+}
+
+void Picture::Assign(TGraphic& graphic) {
+  *this = graphic.Bitmap();  // shares the pixels: no copy
 }

@@ -10,7 +10,16 @@
 #include <string>
 #include <vector>
 
-class TJPEGImage;
+class Picture;
+
+// A picture held in some other form (a JPEG file) that can give its decoded
+// picture: what Picture::Assign takes.
+class TGraphic {
+ public:
+  virtual ~TGraphic() = default;
+  // Decodes first when needed.
+  virtual const Picture& Bitmap() = 0;
+};
 
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;
@@ -76,17 +85,19 @@ class Picture {
   }
   void ResetTransparentColor() { FTransparentFixed = false; }
 
-  // Reads a BMP file (see bmpreader.cpp). On failure the picture is unchanged.
+  // Reads a BMP file (see bmpreader.h). On failure the picture is unchanged.
   void LoadFromFile(const std::string& path);
   // Reads a BMP file held in memory.
   void LoadFromMemory(const uint8_t* data, size_t size);
-  // Becomes (a shared copy of) the JPEG's decoded picture, decoding if needed.
-  void Assign(TJPEGImage& jpeg);
+  // Becomes (a shared copy of) the graphic's decoded picture, decoding if needed.
+  void Assign(TGraphic& graphic);
 
  private:
   struct Storage;
   void Allocate(int width, int height, int bitCount, bool zero);
   void Detach();
+  // Takes the image of another picture, keeping this one's key colour.
+  void TakeImage(Picture&& image);
 
   int FWidth = 0;
   int FHeight = 0;

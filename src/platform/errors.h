@@ -8,11 +8,31 @@
 class Exception : public std::exception {
  public:
   explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  // A failure about a file: the message, then the file and the system's
+  // reason (strerror(error), or a codec's own text) for the second line.
+  Exception(std::string message, std::string fileName, std::string reason)
+      : FMessage(std::move(message)), FFileName(std::move(fileName)), FReason(std::move(reason)) {}
   const std::string& Message() const noexcept { return FMessage; }
   const char* what() const noexcept override { return FMessage.c_str(); }
 
+  // The file the failure concerns and why it failed; empty when unknown.
+  const std::string& FileName() const noexcept { return FFileName; }
+  const std::string& Reason() const noexcept { return FReason; }
+  // Names the file unless one is named already (the innermost knows best).
+  void SetFileName(const std::string& fileName) {
+    if (FFileName.empty()) FFileName = fileName;
+  }
+  void SetReason(const std::string& reason) {
+    if (FReason.empty()) FReason = reason;
+  }
+  // The second line: "file: reason" with the name escaped (EscapeName);
+  // empty when neither is known.
+  std::string Detail() const;
+
  private:
   std::string FMessage;
+  std::string FFileName;
+  std::string FReason;
 };
 
 #define PUNCHLET_EXCEPTION(Name, Base) \
@@ -33,6 +53,8 @@ PUNCHLET_EXCEPTION(EReadError, EStreamError);
 PUNCHLET_EXCEPTION(EWriteError, EStreamError);
 PUNCHLET_EXCEPTION(EInvalidGraphic, Exception);
 PUNCHLET_EXCEPTION(EInvalidGraphicOperation, Exception);
+PUNCHLET_EXCEPTION(EConvertError, Exception);
+PUNCHLET_EXCEPTION(EOutOfResources, EOutOfMemory);
 PUNCHLET_EXCEPTION(EJPEG, Exception);
 PUNCHLET_EXCEPTION(ERegistryException, Exception);
 PUNCHLET_EXCEPTION(ESaveError, Exception);
@@ -82,3 +104,20 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 // The text the error display shows: a full stop is appended when the last
 // character sorts after ".".
 std::string DisplayMessage(const std::string& message);
+
+// What the error display shows for a failure: the message with its full
+// stop, and for a failure about a file a second line naming the file and
+// the reason.
+std::string ErrorReport(const std::exception& error);
+
+// A name as it can be shown on one line: control characters, bytes that are
+// not UTF-8 and the backslash become escapes ("\x0A", "\xFF", "\\"), so
+// every name reads unambiguously and nothing in it can break the line.
+std::string EscapeName(const std::string& name);
+
+// The message of a file failure (SFOpenError, SFCreateError), naming the path
+// as EscapeName shows it.
+std::string FileMessage(const char* format, const std::string& path);
+
+// strerror(error), safe to call from any thread.
+std::string SystemReason(int error);

@@ -1,10 +1,13 @@
 #include "platform/paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
+
+#include "platform/fileio.h"
 
 std::string ExtractFileExt(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -57,8 +60,8 @@ std::string ExpandFileName(const std::string& path) {
   for (const std::string& part : parts) result += "/" + part;
   if (result.empty()) return "/";
   // A trailing separator of the input is kept: it says "folder".
-  const bool trailing = !path.empty() && (path.back() == '/' ||
-                                          (path.size() >= 2 && path.ends_with("/.")));
+  const bool trailing =
+      !path.empty() && (path.back() == '/' || (path.size() >= 2 && path.ends_with("/.")));
   if (trailing) result += "/";
   return result;
 }
@@ -88,13 +91,12 @@ bool IsJpegExtension(const std::string& ext) {
 
 PathKind LookupPath(const std::string& path) {
   struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return PathKind::None;
+  if (StatPath(path, st) != 0) return PathKind::None;
   return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
 }
 
 bool FileExists(const std::string& path) {
   struct stat st {};
-  if (path.empty()) return false;
-  if (stat(path.c_str(), &st) == 0) return !S_ISDIR(st.st_mode);
-  return lstat(path.c_str(), &st) == 0;  // a dangling link
+  if (StatPath(path, st) == 0) return !S_ISDIR(st.st_mode);
+  return StatPath(path, st, AT_SYMLINK_NOFOLLOW) == 0;  // a dangling link
 }

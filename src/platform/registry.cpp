@@ -7,15 +7,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/fileio.h"
 #include "platform/paths.h"
 
 namespace {
@@ -288,80 +291,20 @@ std::string Serialize(const std::vector<Line>& lines) {
   return out;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : FFd(fd) {}
-  ~FileDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return FFd; }
-  // Closes now, reporting the error that a plain destructor would lose.
-  bool Close() {
-    const int fd = FFd;
-    FFd = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int FFd;
-};
-
-// The whole file. Returns 0 or an errno value.
-int ReadWhole(const std::string& path, std::string& content) {
-  // Non-blocking, so a pipe in the key file's place cannot hang the open.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.Get() < 0) return errno;
-  struct stat info;
-  if (::fstat(file.Get(), &info) != 0) return errno;
-  if (!S_ISREG(info.st_mode)) return EISDIR;
-  if (static_cast<uint64_t>(info.st_size) > kMaxFileSize) return EFBIG;
-  content.clear();
-  char buffer[65536];
-  while (true) {
-    const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    content.append(buffer, static_cast<size_t>(got));
-    if (content.size() > kMaxFileSize) return EFBIG;  // grew while we read
-  }
-}
-
 bool ReadKey(const std::string& path, const std::string& section, std::vector<Line>& lines) {
   std::string content;
-  return ReadWhole(path, content) == 0 && Parse(content, section, lines);
+  return ReadFile(path, kMaxFileSize, content) == 0 && Parse(content, section, lines);
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
+// A crashed writer's temporary is "<key file>.tmp." and six letters or digits.
 std::string TempPrefix(const std::string& path) { return path + ".tmp."; }
 
-// Writes a complete new file beside the old one and renames it over it, so a
-// reader or a crash sees either the old file or the new one, never a mix.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  std::string name = TempPrefix(path) + "XXXXXX";
-  FileDescriptor file(::mkostemp(name.data(), O_CLOEXEC));
-  if (file.Get() < 0) return false;
-  if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0 || !file.Close() ||
-      ::rename(name.c_str(), path.c_str()) != 0) {
-    ::unlink(name.c_str());
-    return false;
-  }
-  // Make the rename itself durable. Some file systems cannot sync a folder.
-  const FileDescriptor folder(
-      ::open(ExtractFilePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return folder.Get() >= 0 && (::fsync(folder.Get()) == 0 || errno == EINVAL);
+// Writes a key file's new content, private as config files are. Replace
+// renames a complete new file over the old one, so a reader or a crash sees
+// either the old file or the new one; Publish makes a file that never
+// replaces one.
+TAtomicWriter KeyFileWriter(const std::string& path, const std::string& content) {
+  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", 0600);
 }
 
 // Temporary files that a crashed writer left behind. Only called under the
@@ -374,7 +317,7 @@ void RemoveStaleTempFiles(const std::string& path) {
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
-    bool random = true;  // mkostemp's six letters and digits, never a key file's ".reg"
+    bool random = true;  // six letters and digits, never a key file's ".reg"
     for (char c : name.substr(prefix.size()))
       random = random && std::isalnum(static_cast<unsigned char>(c));
     if (random) ::unlinkat(::dirfd(dir), entry->d_name, 0);
@@ -382,22 +325,58 @@ void RemoveStaleTempFiles(const std::string& path) {
   ::closedir(dir);
 }
 
-// An exclusive advisory lock on "<key file>.lock", held for one write. The lock
-// file stays: removing it would let two writers lock different files.
+// The file a key file's name finally leads to: symbolic links are followed
+// (relative ones from the link's folder), at most 40 of them, as the kernel
+// does. A name that leads nowhere is the file to make. Returns 0 or an errno
+// value.
+int FinalTarget(std::string path, std::string& target) {
+  for (int links = 0; links < 40; ++links) {
+    struct stat info;
+    const bool exists = ::lstat(path.c_str(), &info) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (!exists || !S_ISLNK(info.st_mode)) {
+      target = std::move(path);
+      return 0;
+    }
+    std::string link(4096, '\0');
+    while (true) {
+      const ssize_t size = ::readlink(path.c_str(), link.data(), link.size());
+      if (size < 0) return errno;
+      if (static_cast<size_t>(size) < link.size()) {
+        link.resize(static_cast<size_t>(size));
+        break;
+      }
+      link.resize(link.size() * 2);
+    }
+    path = link.starts_with('/') ? link : ExtractFilePath(path) + link;
+  }
+  return ELOOP;
+}
+
+// An exclusive advisory lock on "<key file>.lock". The lock file stays:
+// removing it would let two writers lock different files.
 class WriteLock {
  public:
+  // Waits at most TRegistry::LockTimeout for another holder to let go.
   explicit WriteLock(const std::string& path)
       : FFile(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
     if (FFile.Get() < 0) return;
-    while (::flock(FFile.Get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + TRegistry::LockTimeout;
+    std::chrono::milliseconds pause{1};
+    while (::flock(FFile.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      const Clock::time_point now = Clock::now();
+      if (now >= deadline) return;
+      std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+      pause = std::min(pause * 2, std::chrono::milliseconds{50});
     }
     FLocked = true;
   }
   bool Locked() const { return FLocked; }
 
  private:
-  FileDescriptor FFile;
+  TFileHandle FFile;
   bool FLocked = false;
 };
 
@@ -431,7 +410,31 @@ const char* RootName(HKEY root) {
   return "";
 }
 
+// Whether anything, a link included, has the name; false for a folder.
+enum class Entry { None, Folder, Other };
+Entry EntryAt(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return Entry::None;
+  return S_ISDIR(info.st_mode) ? Entry::Folder : Entry::Other;
+}
+
+const Line* FindValue(const std::vector<Line>& lines, const std::string& name) {
+  for (const Line& line : lines) {
+    if (line.kind == Line::OwnValue && SameText(line.name, name)) return &line;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+struct TRegistry::TKeyData {
+  bool readable = false;  // false when the file could not be read or parsed
+  std::vector<Line> lines;
+};
+
+TRegistry::TRegistry(HKEY root) : FRootKey(root) {}
+
+TRegistry::~TRegistry() = default;
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   std::vector<std::string> parts;
@@ -462,62 +465,51 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   const std::string fileName = folder + "/" + components.back() + ".reg";
   std::string path = components[0];
   for (size_t i = 1; i < components.size(); ++i) path += "\\" + components[i];
+  const std::string section = std::string(RootName(FRootKey)) + "\\" + path;
 
-  PathKind kind = LookupPath(fileName);
-  if (kind == PathKind::None && canCreate && MakeFolders(folder)) {
-    const WriteLock lock(fileName);
-    if (lock.Locked() && LookupPath(fileName) == PathKind::None) {
-      ReplaceFile(fileName,
-                  std::string(kSignature) + "\n\n[" + RootName(FRootKey) + "\\" + path + "]\n");
-    }
-    kind = LookupPath(fileName);
+  // Only a name nothing has is made: a link, even one leading nowhere, is
+  // the user's and stays. Publishing never replaces, so it needs no lock: a
+  // file another instance wrote meanwhile wins, and opening never waits.
+  if (EntryAt(fileName) == Entry::None && canCreate && MakeFolders(folder)) {
+    const std::string empty = std::string(kSignature) + "\n\n[" + section + "]\n";
+    KeyFileWriter(fileName, empty).Publish(fileName);
   }
-  if (kind != PathKind::File) return false;
+  if (EntryAt(fileName) != Entry::Other) return false;
+  auto data = std::make_unique<TKeyData>();
+  data->readable = ReadKey(fileName, section, data->lines);
   FCurrentPath = std::move(path);
   FFileName = fileName;
+  FData = std::move(data);
   return true;
 }
 
 void TRegistry::CloseKey() {
   FCurrentPath.clear();
   FFileName.clear();
+  FData.reset();
 }
 
 std::string TRegistry::SectionName() const {
   return std::string(RootName(FRootKey)) + "\\" + FCurrentPath;
 }
 
-namespace {
-const Line* FindValue(const std::vector<Line>& lines, const std::string& name) {
-  for (const Line& line : lines) {
-    if (line.kind == Line::OwnValue && SameText(line.name, name)) return &line;
-  }
-  return nullptr;
-}
-}  // namespace
-
 bool TRegistry::ValueExists(const std::string& name) const { return GetDataType(name) != REG_NONE; }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) const {
-  std::vector<Line> lines;
-  if (!KeyOpen() || !ReadKey(FFileName, SectionName(), lines)) return REG_NONE;
-  const Line* line = FindValue(lines, name);
+  if (!FData || !FData->readable) return REG_NONE;
+  const Line* line = FindValue(FData->lines, name);
   return line != nullptr ? line->type : REG_NONE;
 }
 
 int32_t TRegistry::ReadInteger(const std::string& name) const {
-  std::vector<Line> lines;
-  const Line* line = nullptr;
-  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  const Line* line = FData && FData->readable ? FindValue(FData->lines, name) : nullptr;
   if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
   if (line->type != REG_DWORD) throw ERegistryException(Format(SInvalidRegType, name.c_str()));
   return static_cast<int32_t>(line->number);
 }
 
 std::string TRegistry::ReadString(const std::string& name) const {
-  std::vector<Line> lines;
-  const Line* line = nullptr;
-  if (KeyOpen() && ReadKey(FFileName, SectionName(), lines)) line = FindValue(lines, name);
+  const Line* line = FData && FData->readable ? FindValue(FData->lines, name) : nullptr;
   if (line == nullptr) throw ERegistryException(Format(SRegGetDataFailed, name.c_str()));
   if (line->type != REG_SZ && line->type != REG_EXPAND_SZ) {
     throw ERegistryException(Format(SInvalidRegType, name.c_str()));
@@ -525,42 +517,59 @@ std::string TRegistry::ReadString(const std::string& name) const {
   return line->text;
 }
 
+TRegistry::TValue TRegistry::Integer(const std::string& name, int32_t value) {
+  return {name, REG_DWORD, static_cast<uint32_t>(value), {}};
+}
+
+TRegistry::TValue TRegistry::String(const std::string& name, const std::string& value) {
+  return {name, REG_SZ, 0, value};
+}
+
 void TRegistry::WriteInteger(const std::string& name, int32_t value) {
-  WriteValue(name, REG_DWORD, static_cast<uint32_t>(value), {});
+  WriteValues({Integer(name, value)});
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-  WriteValue(name, REG_SZ, 0, value.substr(0, value.find('\0')));
+  WriteValues({String(name, value)});
 }
 
 void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
-  WriteValue(name, REG_EXPAND_SZ, 0, value.substr(0, value.find('\0')));
+  WriteValues({{name, REG_EXPAND_SZ, 0, value}});
 }
 
-void TRegistry::WriteValue(const std::string& name, TRegDataType type, uint32_t number,
-                           const std::string& text) {
+void TRegistry::WriteValues(const std::vector<TValue>& values) {
+  if (values.empty()) return;
+  const auto failed = [](const std::string& name) {
+    return ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+  };
   // A name has to fit on its line.
-  bool done = KeyOpen() && name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
-  if (done) {
-    const WriteLock lock(FFileName);
-    done = lock.Locked();
-    if (done) {
-      RemoveStaleTempFiles(FFileName);
-      // Start from the file as it is now, so a value another instance wrote
-      // since this key was opened is kept. A file that cannot be parsed is
-      // not worth keeping: the key starts over empty.
-      std::vector<Line> lines;
-      if (!ReadKey(FFileName, SectionName(), lines)) lines.clear();
-      Line value;
-      value.kind = Line::OwnValue;
-      value.name = name;
-      value.type = type;
-      value.number = number;
-      value.text = text;
-      SetValue(lines, SectionName(), std::move(value));
-      const std::string content = Serialize(lines);
-      done = content.size() <= kMaxFileSize && ReplaceFile(FFileName, content);
-    }
+  for (const TValue& value : values) {
+    if (value.name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+      throw failed(value.name);
   }
-  if (!done) throw ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+  if (!KeyOpen()) throw failed(values.front().name);
+  const WriteLock lock(FFileName);
+  std::string target;
+  if (!lock.Locked() || FinalTarget(FFileName, target) != 0) throw failed(values.front().name);
+  RemoveStaleTempFiles(target);
+  // Start from the file as it is now, so a value another instance wrote
+  // since this key was opened is kept. A file that cannot be parsed is not
+  // worth keeping: the key starts over empty.
+  std::vector<Line> lines;
+  if (!ReadKey(target, SectionName(), lines)) lines.clear();
+  for (const TValue& value : values) {
+    Line line;
+    line.kind = Line::OwnValue;
+    line.name = value.name;
+    line.type = value.type;
+    line.number = value.number;
+    if (value.type != REG_DWORD) line.text = value.text.substr(0, value.text.find('\0'));
+    SetValue(lines, SectionName(), std::move(line));
+  }
+  const std::string content = Serialize(lines);
+  if (content.size() > kMaxFileSize || KeyFileWriter(target, content).Replace(target) != 0) {
+    throw failed(values.front().name);
+  }
+  FData->readable = true;
+  FData->lines = std::move(lines);
 }

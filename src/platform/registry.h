@@ -10,12 +10,19 @@
 //   "B1_01"=dword:00000000
 //   "B5_03"="(ここに文字を入力)"
 //
-// Reads look at the file as it is now; writes replace it atomically under a lock,
-// so concurrent instances neither tear the file nor lose each other's values.
+// Opening a key reads and parses its file once: reads answer from that copy,
+// so one load sees one version of the file however many values it reads.
+// Writes replace the file atomically under a lock (waiting at most 2 seconds
+// for it), so concurrent instances neither tear the file nor lose each
+// other's values; opening and reading never wait for it. A key file that is
+// a symbolic link stays one: it is read and written through.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 enum HKEY { HKEY_CURRENT_USER };
 
@@ -25,7 +32,14 @@ enum TRegDataType { REG_NONE = 0, REG_SZ = 1, REG_EXPAND_SZ = 2, REG_BINARY = 3,
 
 class TRegistry {
  public:
-  explicit TRegistry(HKEY root = HKEY_CURRENT_USER) : FRootKey(root) {}
+  explicit TRegistry(HKEY root = HKEY_CURRENT_USER);
+  ~TRegistry();
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+
+  // How long a write waits for another instance's lock before it fails: a
+  // hung process must not hang this one.
+  static constexpr std::chrono::milliseconds LockTimeout{2000};
 
   HKEY RootKey() const { return FRootKey; }
 
@@ -34,7 +48,8 @@ class TRegistry {
   // exist (and may not be made) or cannot be mapped to a file; only keys below
   // "\Software" can. On success the key open before is closed; on failure it
   // stays open. Components map to folder names as spelled (the file system
-  // decides their letter case).
+  // decides their letter case). A symbolic link that leads nowhere (or in a
+  // loop) opens a key whose reads all fail; nothing is made in its place.
   bool OpenKey(const std::string& key, bool canCreate);
   void CloseKey();
   bool KeyOpen() const { return !FFileName.empty(); }
@@ -58,18 +73,35 @@ class TRegistry {
   // Writes replace a value of the same name where it stands, or append a new
   // one; a failure raises ERegistryException "'name' の設定に失敗しました".
   // A write that would grow the file past what a read accepts (1 MiB) fails.
-  // Strings end at their first NUL, as registry strings do.
+  // Strings end at their first NUL, as registry strings do. Through a
+  // symbolic link the file it leads to is replaced (made, if its folder
+  // exists); a link in a loop fails the write.
   void WriteInteger(const std::string& name, int32_t value);
   void WriteString(const std::string& name, const std::string& value);
   void WriteExpandString(const std::string& name, const std::string& value);
 
+  // One value of a batch write.
+  struct TValue {
+    std::string name;
+    TRegDataType type = REG_DWORD;  // REG_DWORD, REG_SZ or REG_EXPAND_SZ
+    uint32_t number = 0;
+    std::string text;
+  };
+  static TValue Integer(const std::string& name, int32_t value);
+  static TValue String(const std::string& name, const std::string& value);
+  // Writes all values, in order, with one replace of the file: either all of
+  // them are stored or none. A failure names the first value, or the first
+  // one whose name cannot be stored.
+  void WriteValues(const std::vector<TValue>& values);
+
  private:
+  struct TKeyData;
+
   // The key's section header in its file.
   std::string SectionName() const;
-  void WriteValue(const std::string& name, TRegDataType type, uint32_t number,
-                  const std::string& text);
 
   HKEY FRootKey;
   std::string FCurrentPath;
   std::string FFileName;
+  std::unique_ptr<TKeyData> FData;  // the file as parsed when opened or last written
 };

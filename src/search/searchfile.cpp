@@ -12,6 +12,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/fileio.h"
 #include "platform/paths.h"
 
 namespace {
@@ -128,8 +129,13 @@ struct DirCloser {
 std::vector<Entry> ReadFolder(const std::string& folder, const std::string& mask,
                               bool foldersOnly) {
   std::vector<Entry> entries;
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  // Opened in pieces and read relative to its own descriptor, so a folder
+  // deeper than the kernel's path limit is read like any other.
+  TFileHandle handle;
+  if (OpenPath(folder, O_RDONLY | O_DIRECTORY, handle) != 0) return entries;
+  std::unique_ptr<DIR, DirCloser> dir(fdopendir(handle.Get()));
   if (!dir) return entries;
+  handle.Release();  // the stream owns it now
   const int fd = dirfd(dir.get());
   while (const dirent* raw = readdir(dir.get())) {
     const std::string name = raw->d_name;
@@ -222,7 +228,8 @@ bool TSearchDir::Search() {
   if (FBusy || !OnFind) return false;
   const std::string path = BaseDir.empty() ? std::string() : ExpandFileName(BaseDir);
   Entry base;
-  if (!Lookup(AT_FDCWD, path, NameOf(path), base)) return false;
+  TPathAt at;
+  if (OpenParent(path, at) != 0 || !Lookup(at.Folder(), at.Name, NameOf(path), base)) return false;
 
   BusyMark busy(FBusy);
   FQueue.clear();

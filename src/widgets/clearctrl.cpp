@@ -1,48 +1,639 @@
 #include "widgets/clearctrl.h"
 
+#include <QApplication>
+#include <QChildEvent>
+#include <QFontMetrics>
+#include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+#include <vector>
 
-TClearButton::TClearButton(QWidget* parent) : QPushButton(parent) {
-  setFlat(true);
-  setFocusPolicy(Qt::NoFocus);
+#include "platform/errors.h"
+
+namespace {
+
+// Pixels are compared as RGB32 with the alpha byte always set.
+QRgb Opaque(QRgb colour) { return colour | 0xFF000000u; }
+QRgb Opaque(const QColor& colour) { return Opaque(colour.rgb()); }
+
+QRgb PerChannel(QRgb colour, int delta) {
+  const auto channel = [delta](int value) { return std::clamp(value + delta, 0, 255); };
+  return qRgb(channel(qRed(colour)), channel(qGreen(colour)), channel(qBlue(colour)));
+}
+QRgb Brighten(QRgb colour, int n) { return PerChannel(colour, n); }
+QRgb Darken(QRgb colour, int n) { return PerChannel(colour, -n); }
+QRgb Grey(QRgb colour) {
+  const int g = std::clamp((qRed(colour) + qGreen(colour) + qBlue(colour)) / 3, 128, 192);
+  return qRgb(g, g, g);
 }
 
-void TClearButton::SetPicture(const QImage& picture) {
-  FPicture = picture;
-  update();
+QImage Filled(int width, int height, QRgb colour) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(colour);
+  return image;
 }
 
-void TClearButton::SetTransparentColor(const QColor& colour) {
-  if (colour == FTransparentColor) return;
-  FTransparentColor = colour;
-  update();
+QRgb* Row(QImage& image, int y) { return reinterpret_cast<QRgb*>(image.scanLine(y)); }
+const QRgb* Row(const QImage& image, int y) {
+  return reinterpret_cast<const QRgb*>(image.constScanLine(y));
 }
 
-void TClearButton::SetCaptionTop(int top) {
-  if (top == FCaptionTop) return;
-  FCaptionTop = top;
-  update();
-}
-
-void TClearButton::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  if (!FPicture.isNull()) {
-    // The key colour becomes see-through, as on the shaped button.
-    QImage picture = FPicture.convertToFormat(QImage::Format_ARGB32);
-    const QRgb key = FTransparentColor.rgb() & 0xFFFFFF;
-    for (int y = 0; y < picture.height(); ++y) {
-      auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-      for (int x = 0; x < picture.width(); ++x)
-        if ((line[x] & 0xFFFFFF) == key) line[x] = 0;
-    }
-    const int offset = isDown() ? 1 : 0;
-    painter.drawImage((width() - picture.width()) / 2 + offset, offset, picture);
+// Copies the pixels of source that are not the key onto target at (dx, dy).
+void DrawKeyed(QImage& target, const QImage& source, int dx, int dy, QRgb key) {
+  const int y0 = std::max(0, dy), y1 = std::min(target.height(), dy + source.height());
+  const int x0 = std::max(0, dx), x1 = std::min(target.width(), dx + source.width());
+  for (int y = y0; y < y1; ++y) {
+    const QRgb* from = Row(source, y - dy);
+    QRgb* to = Row(target, y);
+    for (int x = x0; x < x1; ++x)
+      if (from[x - dx] != key) to[x] = from[x - dx];
   }
-  // White caption over a silver drop shadow, as on the floating button style.
-  painter.setFont(font());
-  const QRect captionRect(0, FCaptionTop, width(), height() - FCaptionTop);
-  painter.setPen(QColor(192, 192, 192));
-  painter.drawText(captionRect.translated(1, 1), Qt::AlignHCenter | Qt::AlignTop, text());
-  painter.setPen(Qt::white);
-  painter.drawText(captionRect, Qt::AlignHCenter | Qt::AlignTop, text());
+}
+
+// Applies f to every pixel that is not the key.
+template <typename F>
+QImage MapDrawn(QImage image, QRgb key, F f) {
+  for (int y = 0; y < image.height(); ++y) {
+    QRgb* row = Row(image, y);
+    for (int x = 0; x < image.width(); ++x)
+      if (row[x] != key) row[x] = Opaque(f(row[x]));
+  }
+  return image;
+}
+
+QImage Recolour(const QImage& shape, QRgb key, QRgb colour) {
+  return MapDrawn(shape, key, [colour](QRgb) { return colour; });
+}
+
+// Calls run(y, x1, x2) for every run x1 <= x < x2 of non-key pixels in area.
+template <typename F>
+void ForEachRun(const QImage& image, const QRect& area, QRgb key, F run) {
+  const QRect clipped = area & image.rect();
+  for (int y = clipped.top(); y <= clipped.bottom(); ++y) {
+    const QRgb* row = Row(image, y);
+    int x = clipped.left();
+    const int end = clipped.right() + 1;
+    while (x < end) {
+      while (x < end && row[x] == key) ++x;
+      const int start = x;
+      while (x < end && row[x] != key) ++x;
+      if (x > start) run(y, start, x);
+    }
+  }
+}
+
+// One rectangle per run, rows top to bottom: already the banded order a
+// region is stored in.
+QRegion RunRegion(const QImage& image, const QRect& area, QRgb key) {
+  std::vector<QRect> rects;
+  ForEachRun(image, area, key,
+             [&rects](int y, int x1, int x2) { rects.emplace_back(x1, y, x2 - x1, 1); });
+  QRegion region;
+  if (!rects.empty()) region.setRects(rects.data(), static_cast<int>(rects.size()));
+  return region;
+}
+
+// Stands in for "nothing": an empty mask would show the whole widget.
+const QRect kNowhere(-3000, -3000, 1, 1);
+
+}  // namespace
+
+TClearControl::TClearControl(QWidget* parent)
+    : QWidget(parent),
+      FTransparentColor(Opaque(qRgb(255, 0, 255))),
+      FShadowColor(Opaque(QApplication::palette().color(QPalette::Dark))),
+      FLightColor(Opaque(QApplication::palette().color(QPalette::Light))),
+      FColor(Opaque(QApplication::palette().color(QPalette::Button))) {
+  setMaximumSize(320, 320);
+  resize(260, 48);
+  MakeBtnImageAndRgn();  // a region request before any change must find one
+}
+
+TClearControl::~TClearControl() = default;
+
+bool TClearControl::ExplicitlyHidden() const {
+  return testAttribute(Qt::WA_WState_ExplicitShowHide) && testAttribute(Qt::WA_WState_Hidden);
+}
+
+void TClearControl::Changed() {
+  MakeBtnImageAndRgn();
+  update();
+}
+
+void TClearControl::EndUpdate() {
+  if (--FUpdateCount > 0) return;
+  FUpdateCount = 0;
+  Changed();
+}
+
+void TClearControl::SetAutoSize(bool value) {
+  if (value == FAutoSize) return;
+  FAutoSize = value;
+  AutoSizeArrange();
+}
+
+void TClearControl::SetBorderStyle(TBorderStyle value) {
+  if (value == FBorderStyle) return;
+  FBorderStyle = value;
+  AutoSizeArrange();
+  Changed();
+}
+
+void TClearControl::SetPicture(const QPixmap& picture) {
+  FPicture = picture.toImage();
+  PictureChanged();
+}
+
+void TClearControl::PictureChanged() {
+  if (FPicture.isNull()) {
+    FTransparentColor = Opaque(qRgb(255, 0, 255));
+    Changed();
+    return;
+  }
+  BeginUpdate();
+  AutoSizeArrange();
+  FPicture = FPicture.convertToFormat(QImage::Format_RGB32);
+  // A fresh picture's own key is its bottom-left pixel.
+  FTransparentColor = Opaque(FPicture.pixel(0, FPicture.height() - 1));
+  EndUpdate();
+}
+
+void TClearControl::SetCaption(const QString& caption) {
+  if (caption == FCaption) return;
+  FCaption = caption;
+  AutoSizeArrange();
+  Changed();
+}
+
+void TClearControl::SetCaptionLeft(int value) {
+  if (value == FCaptionLeft) return;
+  FCaptionLeft = value;
+  Changed();
+}
+
+void TClearControl::SetCaptionTop(int value) {
+  if (value == FCaptionTop) return;
+  FCaptionTop = value;
+  Changed();
+}
+
+void TClearControl::SetStyle(TTransBtnStyle value) {
+  if (value == FStyle) return;
+  FStyle = value;
+  Changed();
+}
+
+void TClearControl::SetTransColor(const QColor& colour) {
+  // Stored as RGB, so comparisons with pixels are always like with like.
+  const QRgb value = Opaque(colour);
+  if (value == FTransparentColor) return;
+  FTransparentColor = value;
+  Changed();
+}
+
+void TClearControl::SetHotTrack(bool value) {
+  if (value == FHotTrack) return;
+  FHotTrack = value;
+  update();
+}
+
+void TClearControl::SetHotLightDepth(int value) {
+  value = std::clamp(value, 0, 255);
+  if (value == FHotLightDepth) return;
+  FHotLightDepth = value;
+  Changed();
+}
+
+void TClearControl::SetShadowColor(const QColor& colour) {
+  if (Opaque(colour) == FShadowColor) return;
+  FShadowColor = Opaque(colour);
+  Changed();
+}
+
+void TClearControl::SetLightColor(const QColor& colour) {
+  if (Opaque(colour) == FLightColor) return;
+  FLightColor = Opaque(colour);
+  Changed();
+}
+
+void TClearControl::SetStretch(bool value) {
+  if (value == FStretch) return;
+  FStretch = value;
+  Changed();
+}
+
+void TClearControl::SetColor(const QColor& colour) {
+  if (Opaque(colour) == FColor) return;
+  FColor = Opaque(colour);
+  Changed();
+}
+
+QColor TClearControl::FontColor() const {
+  return FFontColor.isValid() ? FFontColor : palette().color(QPalette::WindowText);
+}
+
+void TClearControl::SetFontColor(const QColor& colour) {
+  if (colour == FFontColor) return;
+  FFontColor = colour;
+  Changed();
+}
+
+void TClearControl::SetOptions(TTransImgOptions options) {
+  if (options == FOptions) return;
+  FOptions = options;
+  Changed();
+}
+
+void TClearControl::SetChildGraphicsTrans(bool value) {
+  if (value == FChildGraphicsTrans) return;
+  FChildGraphicsTrans = value;
+  UpdateRgn();
+  update();
+}
+
+void TClearControl::SetFormTrans(bool value) {
+  if (value == FFormTrans) return;
+  FFormTrans = value;
+  if (value)
+    UpdateRgn();
+  else if (window() != this)
+    window()->clearMask();
+}
+
+void TClearControl::SetParentDrag(bool value) { FParentDrag = value; }
+
+QImage TClearControl::CaptionImage() const {
+  QFont captionFont = font();
+  captionFont.setStyleStrategy(QFont::NoAntialias);
+  const QRect measured =
+      QFontMetrics(captionFont)
+          .boundingRect(QRect(0, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, FCaption);
+  const int w = measured.width() + 1;
+  const int h = measured.height() + 1;
+  QImage mask = Filled(w, h, qRgb(255, 255, 255));
+  {
+    QPainter painter(&mask);
+    painter.setFont(captionFont);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(0, 0, w, h), Qt::AlignLeft | Qt::AlignTop, FCaption);
+  }
+  // Two colours only: a pixel the rasteriser blended is ink or background,
+  // never a mix, so the caption's edge cannot meet the key colour softly.
+  const QRgb key = FTransparentColor;
+  const QRgb ink = Opaque(FontColor());
+  QImage text = Filled(w, h, key);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* from = Row(std::as_const(mask), y);
+    QRgb* to = Row(text, y);
+    for (int x = 0; x < w; ++x)
+      if (qGray(from[x]) < 128) to[x] = ink;
+  }
+  return text;
+}
+
+void TClearControl::MakeBtnImageAndRgn() {
+  const int b = B();
+  const int w = width();
+  const int h = height();
+  if (FUpdateCount > 0 || w < 2 * b + 3 || h < 2 * b + 3) return;
+  const QRgb key = FTransparentColor;
+  const bool edged = Edged();
+  const int e = edged ? 1 : 0;
+
+  // The face: picture and caption on the key colour. The picture's own key
+  // is always the key: a new picture hands its corner colour to
+  // TransparentColor, and setting TransparentColor fixes the picture's.
+  QImage face = edged ? Filled(w - 2 * b - 2, h - 2 * b - 2, key) : Filled(w, h, key);
+  if (!FPicture.isNull()) {
+    if (FStretch)
+      DrawKeyed(face, FPicture.scaled(face.size(), Qt::IgnoreAspectRatio), 0, 0, key);
+    else
+      DrawKeyed(face, FPicture, (face.width() - FPicture.width()) / 2,
+                (face.height() - FPicture.height()) / 2, key);
+  }
+  if (!FCaption.isEmpty()) {
+    const QImage text = CaptionImage();
+    const int x = FCaptionLeft == -1 ? (w - text.width()) / 2 - (b + 1) : FCaptionLeft;
+    const int y = FCaptionTop == -1 ? (h - text.height()) / 2 - (b + 1) : FCaptionTop;
+    DrawKeyed(face, text, x, y, key);
+  }
+
+  // The face's silhouette, one pixel wider on the right of every run, in the
+  // light colour; shadow and ring are the same shape recoloured.
+  QImage light;
+  if (edged) {
+    QRgb lightColour = FLightColor;
+    if (lightColour == key) lightColour = Opaque(Brighten(lightColour, 8));
+    if (lightColour == key) lightColour = Opaque(Darken(lightColour, 8));
+    light = Filled(w, h, key);
+    ForEachRun(face, face.rect(), key, [&](int y, int x1, int x2) {
+      const int ty = y + b + 1;
+      if (ty >= h) return;
+      QRgb* row = Row(light, ty);
+      for (int x = x1 + b + 1; x <= x2 + b + 1 && x < w; ++x) row[x] = lightColour;
+    });
+  }
+  QImage shadow = edged ? Recolour(light, key, FShadowColor) : QImage();
+  QImage ring = edged ? Recolour(light, key, FColor) : QImage();
+
+  const auto compose = [&](int s, const QImage& faceImage) {
+    QImage image = Filled(w, h, key);
+    if (edged) {
+      switch (FStyle) {
+        case sbsPushBtn:
+          if (s == 0) {
+            for (int i = 0; i <= 1; ++i)
+              for (int j = 0; j <= 1; ++j) DrawKeyed(image, shadow, b + i, b + j, key);
+            for (int x = -b - 1; x <= b; ++x)
+              for (int y = -b - 1; y <= b; ++y) DrawKeyed(image, light, x, y, key);
+          } else if (b == 1) {
+            DrawKeyed(image, shadow, -1, -1, key);
+            DrawKeyed(image, shadow, 0, -1, key);
+            DrawKeyed(image, shadow, -1, 0, key);
+          } else {
+            DrawKeyed(image, shadow, 0, 0, key);
+          }
+          break;
+        case sbsFloatBtn:
+          if (s == 0) DrawKeyed(image, shadow, 2 * b + 1, 2 * b + 1, key);
+          break;
+        case sbsImage:
+          break;
+      }
+      if (b == 1)
+        for (int x = -1; x <= 1; ++x)
+          for (int y = -1; y <= 1; ++y) DrawKeyed(image, ring, x + s, y + s, key);
+    }
+    DrawKeyed(image, faceImage, s + e + b, s + e + b, key);
+    return image;
+  };
+
+  FNormal = compose(0, face);
+  FNormalRgn = RunRegion(FNormal, FNormal.rect(), key);
+  if (edged && b == 1 && (FStyle == sbsPushBtn || FStyle == sbsImage)) {
+    ring = Recolour(light, key, Darken(FColor, 32));
+    shadow = Recolour(light, key, Darken(FShadowColor, 64));
+  }
+  if (edged) {
+    FPressed = compose(FStyle == sbsImage ? 0 : 1, face);
+    FPressedRgn = RunRegion(FPressed, FPressed.rect(), key);
+  } else {
+    FPressed = QImage();
+    FPressedRgn = QRegion();
+  }
+  if (FOptions.testFlag(sioHotTrackImage)) {
+    if (edged) {
+      ring = Recolour(light, key, Brighten(FColor, FHotLightDepth / 2));
+      shadow = Recolour(light, key, Brighten(FShadowColor, FHotLightDepth / 4));
+    }
+    const int depth = FHotLightDepth;
+    FHot = compose(0, MapDrawn(face, key, [depth](QRgb c) { return Brighten(c, depth); }));
+  } else {
+    FHot = QImage();
+  }
+  FDisabled = FOptions.testFlag(sioDisableImage) ? MapDrawn(FNormal, key, Grey) : QImage();
+
+  FApplyingRgn = true;
+  UpdateRgn();
+  FApplyingRgn = false;
+  update();
+}
+
+void TClearControl::UpdateRgn() {
+  if (!FApplyingRgn) {
+    ++FPendingRgnEvents;
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(UpdateRgnEvent)));
+    return;
+  }
+  if (const auto* parent = qobject_cast<TClearControl*>(parentWidget());
+      parent != nullptr && parent->FUpdateCount > 0)
+    return;
+  WinRgnSet(FTracking && FPointerInside);
+}
+
+void TClearControl::WinRgnSet(bool pressed) {
+  if (ExplicitlyHidden()) return;
+  // Without a pressed image (no edge) the pressed state looks normal.
+  QRegion region = pressed && !FPressed.isNull() ? FPressedRgn : FNormalRgn;
+  QImage captured;
+  for (QObject* object : children()) {
+    auto* child = qobject_cast<QWidget*>(object);
+    if (child == nullptr || child->isWindow() || child->isHidden()) continue;
+    if (!child->mask().isEmpty()) {
+      region += child->mask().translated(child->pos());
+    } else if (FChildGraphicsTrans) {
+      // The child's own drawing on the key colour: only what it paints counts.
+      if (captured.isNull()) captured = Filled(width(), height(), FTransparentColor);
+      child->render(&captured, child->pos(), QRegion(), QWidget::DrawChildren);
+      region += RunRegion(captured, child->geometry(), FTransparentColor);
+    } else {
+      region += child->geometry();
+    }
+  }
+  if (region.isEmpty()) region = kNowhere;
+  setMask(region);
+  QWidget* form = window();
+  if (FFormTrans) {
+    if (form != this) form->setMask(region.translated(mapTo(form, QPoint(0, 0))));
+  } else if (auto* parent = qobject_cast<TClearControl*>(parentWidget())) {
+    parent->UpdateRgn();
+  }
+}
+
+bool TClearControl::event(QEvent* event) {
+  if (event->type() == static_cast<QEvent::Type>(UpdateRgnEvent)) {
+    // Only the last of a burst of requests does the work.
+    if (--FPendingRgnEvents > 0) return true;
+    FPendingRgnEvents = 0;
+    FApplyingRgn = true;
+    UpdateRgn();
+    FApplyingRgn = false;
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+const QImage& TClearControl::ShownImage() const {
+  if (!isEnabled() && FOptions.testFlag(sioDisableImage) && !FDisabled.isNull()) return FDisabled;
+  if (FTracking && FPointerInside && !FPressed.isNull()) return FPressed;
+  if (!FHot.isNull() && HotTrackShown() && underMouse() && QWidget::mouseGrabber() == nullptr)
+    return FHot;
+  return FNormal;
+}
+
+void TClearControl::paintEvent(QPaintEvent*) {
+  const QImage& image = ShownImage();
+  if (image.isNull()) return;
+  QPainter(this).drawImage(0, 0, image);
+}
+
+void TClearControl::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Changed();
+}
+
+void TClearControl::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  UpdateRgn();
+}
+
+void TClearControl::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  switch (event->type()) {
+    case QEvent::FontChange:
+      AutoSizeArrange();
+      Changed();
+      break;
+    case QEvent::PaletteChange:
+      if (!FFontColor.isValid()) Changed();
+      break;
+    case QEvent::EnabledChange:
+      update();
+      break;
+    default:
+      break;
+  }
+}
+
+void TClearControl::childEvent(QChildEvent* event) {
+  QWidget::childEvent(event);
+  // A removed child is no longer among children(), so it drops out of the shape.
+  if ((event->added() || event->removed()) && event->child()->isWidgetType()) UpdateRgn();
+}
+
+void TClearControl::AutoSizeArrange() {
+  if (!FAutoSize || parentWidget() == nullptr) return;
+  try {
+    QSize size(16, 8);
+    QSize caption;
+    if (!FCaption.isEmpty()) {
+      QFont captionFont = font();
+      captionFont.setStyleStrategy(QFont::NoAntialias);
+      caption = QFontMetrics(captionFont)
+                    .boundingRect(QRect(0, 0, 1000, 1000),
+                                  Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, FCaption)
+                    .size();
+    }
+    if (!FPicture.isNull()) size = FPicture.size();
+    const int grow = 4 * B() + 4;
+    const QSize wanted(std::max(size.width(), caption.width()) + grow,
+                       std::max(size.height(), caption.height()) + grow);
+    if (wanted != this->size()) DoAutoSizeArrange(wanted.width(), wanted.height());
+  } catch (const std::exception& error) {
+    throw Exception(std::string(error.what()) + " at AutoSizeArrange");
+  }
+}
+
+void TClearControl::DoAutoSizeArrange(int width, int height) { resize(width, height); }
+
+bool TClearControl::UnderPointer(QPoint position) const {
+  const QWidget* form = window();
+  if (form == this) return rect().contains(position) && mask().contains(position);
+  return form->childAt(mapTo(form, position)) == this;
+}
+
+void TClearControl::mousePressEvent(QMouseEvent* event) {
+  const QPoint position = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    FClicked = true;
+    if (FParentDrag) {
+      FDraggingParent = true;
+      FGrabPoint = event->globalPosition().toPoint() - window()->pos();
+    } else if (FStyle != sbsImage) {
+      FTracking = true;
+      FPointerInside = true;
+      FLastPos = position;
+      UpdateRgn();
+      update();
+    }
+  }
+  emit OnMouseDown(event->button(), position);
+}
+
+void TClearControl::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint position = event->position().toPoint();
+  if (FDraggingParent) {
+    window()->move(event->globalPosition().toPoint() - FGrabPoint);
+  } else if (FTracking && position != FLastPos) {
+    FLastPos = position;
+    // Tested against the image now shown, so the boundary is the one seen.
+    const QImage& shown = FPointerInside && !FPressed.isNull() ? FPressed : FNormal;
+    const bool inside =
+        rect().contains(position) && !shown.isNull() && shown.pixel(position) != FTransparentColor;
+    if (inside != FPointerInside) {
+      FPointerInside = inside;
+      UpdateRgn();
+      update();
+    }
+  }
+  emit OnMouseMove(position);
+}
+
+void TClearControl::Click(QPoint position) {
+  FTracking = false;
+  if (FStyle != sbsImage) UpdateRgn();
+  if (UnderPointer(position)) emit OnClick();
+  update();
+}
+
+void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint position = event->position().toPoint();
+  if (event->button() == Qt::LeftButton && FDraggingParent) {
+    FDraggingParent = false;
+    FClicked = false;
+    return;
+  }
+  if (event->button() == Qt::LeftButton && FClicked) {
+    FClicked = false;
+    if (rect().contains(position)) Click(position);
+  }
+  if (FParentDrag) return;
+  FTracking = false;
+  if (FStyle != sbsImage) UpdateRgn();
+  if (!Edged() || UnderPointer(position)) emit OnMouseUp(event->button(), position);
+  update();
+}
+
+void TClearControl::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  if (!FTracking && HotTrackShown() && QWidget::mouseGrabber() == nullptr &&
+      (isEnabled() || !FOptions.testFlag(sioDisableImage)))
+    update();
+  emit OnMouseEnter();
+}
+
+void TClearControl::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  if (!FTracking && HotTrackShown() && (isEnabled() || !FOptions.testFlag(sioDisableImage)))
+    update();
+  emit OnMouseLeave();
+}
+
+TClearButton::TClearButton(QWidget* parent) : TClearControl(parent) {
+  BeginUpdate();
+  SetOptions(sioDisableImage | sioHotTrackImage | sioTransAtDesigning | sioBorderAndShadow);
+  QFont buttonFont = font();
+  buttonFont.setPointSize(20);
+  buttonFont.setBold(true);
+  setFont(buttonFont);
+  SetFontColor(QColor(0, 128, 0));
+  EndUpdate();
+}
+
+TClearPanel::TClearPanel(QWidget* parent) : TClearControl(parent) {
+  BeginUpdate();
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  SetStyle(sbsImage);
+  SetOptions(sioHotTrackImage);
+  SetBorderStyle(bsNone);
+  EndUpdate();
+}
+
+void TClearPanel::DoAutoSizeArrange(int width, int height) {
+  for (QObject* object : children())
+    if (auto* child = qobject_cast<QWidget*>(object); child != nullptr && !child->isWindow()) {
+      width = std::max(width, child->geometry().right() + 1);
+      height = std::max(height, child->geometry().bottom() + 1);
+    }
+  TClearControl::DoAutoSizeArrange(width, height);
 }

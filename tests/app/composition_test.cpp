@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QString>
 #include <filesystem>
+#include <numbers>
 
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
@@ -121,6 +123,14 @@ TEST(Composition, SizesFramesAndPlacementFollowTheTable) {
     }
     EXPECT_EQ(pic.Pixel(r.w - 1, r.h / 2), blue);
     EXPECT_EQ(pic.Pixel(r.w / 2, r.h - 1), blue);
+    // The background corner outside the pen's outer edge: a quarter circle
+    // of radius E / 2 + pen / 2 cut from a square of that side, as counted
+    // in the top-left quarter of the picture.
+    const double radius = r.ellipse / 2.0 + r.pen / 2.0;
+    int corner = 0;
+    for (int y = 0; y < r.h / 2; ++y)
+      for (int x = 0; x < r.w / 2; ++x) corner += pic.Pixel(x, y) == kBlack;
+    EXPECT_NEAR(corner, radius * radius * (1 - std::numbers::pi / 4), 2 + radius * radius / 80);
     const int e = r.ellipse, in = r.pen + 1;
     EXPECT_EQ(Differing(pic, plain,
                         [&](int x, int y) {
@@ -189,29 +199,58 @@ TEST(Composition, TextImprintSitsAboveTheBottomMargin) {
   EXPECT_EQ(Differing(empty.picture, plain, kEverywhere), 0);
   EXPECT_EQ(empty.label2, "文字あり");
 
-  // M: bold 12 pixels, 12 above the bottom, centred; white over a grey shadow.
+  // Bold, centred, the size class's font size and margin above the bottom:
+  // white over a grey shadow one pixel to the lower right, nothing else.
   settings.imprintText = "パンチ Punch";
-  const Picture text = composer.Compose(source, settings, false).picture;
-  Picture probe;
-  probe.Create(1, 1, 24);
-  TCanvas measure(probe);
-  measure.SetFontBold(true);
-  measure.SetFontPixelSize(12);
-  const int tw = measure.TextWidth(settings.imprintText), th = measure.TextHeight("");
-  const int x0 = (210 - tw) / 2, y0 = 158 - th - 12;
-  EXPECT_EQ(
-      Differing(text, plain,
-                [&](int x, int y) { return x < x0 || x > x0 + tw + 1 || y < y0 || y > y0 + th; }),
-      0);
-  const auto colour = [&](Rgb c) { return [&, c](int x, int y) { return text.Pixel(x, y) == c; }; };
-  EXPECT_GT(Differing(text, plain, colour(kWhite)), 20);
-  EXPECT_GT(Differing(text, plain, colour({128, 128, 128})), 5);
+  const struct {
+    SizeClass size;
+    int pixels, margin;
+  } styles[] = {{SizeClass::L, 16, 20}, {SizeClass::M, 12, 12}, {SizeClass::S, 11, 6}};
+  for (const auto& style : styles) {
+    SCOPED_TRACE(style.pixels);
+    settings.SetPressed(1, static_cast<int>(style.size) + 1, true);
+    settings.SetPressed(5, 1, true);
+    const Picture bare = composer.Compose(source, settings, false).picture;
+    Picture expected = bare;
+    settings.SetPressed(5, 2, true);
+    const Picture text = composer.Compose(source, settings, false).picture;
+    {
+      TCanvas canvas(expected);
+      canvas.SetFontBold(true);
+      canvas.SetFontPixelSize(style.pixels);
+      const int x = (expected.Width() - canvas.TextWidth(settings.imprintText)) / 2;
+      const int y = expected.Height() - canvas.TextHeight("") - style.margin;
+      canvas.SetFontColor({128, 128, 128});
+      canvas.TextOut(x + 1, y + 1, settings.imprintText);
+      canvas.SetFontColor(kWhite);
+      canvas.TextOut(x, y, settings.imprintText);
+    }
+    EXPECT_EQ(Differing(text, expected, kEverywhere), 0);
+    const auto colour = [&](Rgb c) {
+      return [&, c](int x, int y) { return text.Pixel(x, y) == c; };
+    };
+    EXPECT_GT(Differing(text, bare, colour(kWhite)), 20);
+    EXPECT_GT(Differing(text, bare, colour({128, 128, 128})), 5);
+  }
+  settings.SetPressed(1, 2, true);
 
   // Wider than the picture: both ends are cut off.
   settings.imprintText = std::string(40, 'W');
   const Picture wide = composer.Compose(source, settings, false).picture;
   EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 0; }), 0);
   EXPECT_GT(Differing(wide, plain, [](int x, int) { return x == 209; }), 0);
+
+  // A stored text of a megabyte shows as its middle characters do.
+  std::u32string huge;
+  for (char32_t c = 0; huge.size() < 300000; c = (c + 7) % 26) huge += c % 3 ? U'a' + c : U'パ' + c;
+  const auto utf8 = [](const std::u32string& text) {
+    return QString::fromUcs4(text.data(), static_cast<qsizetype>(text.size())).toStdString();
+  };
+  settings.imprintText = utf8(huge);
+  const Picture whole = composer.Compose(source, settings, false).picture;
+  settings.imprintText =
+      utf8(huge.substr((huge.size() - MaxImprintCharacters) / 2, MaxImprintCharacters));
+  EXPECT_EQ(Differing(whole, composer.Compose(source, settings, false).picture, kEverywhere), 0);
 }
 
 TEST(Composition, CaptionsAndStatusByMode) {
@@ -275,6 +314,11 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
   // unknown extension reads nothing, and the scaler refuses that.
   EXPECT_THROW(ReadJobPicture(dir + "photo.bmp"), Exception);
   EXPECT_TRUE(ReadJobPicture(dir + "photo.png").Empty());
-  EXPECT_THROW(composer.ComposeFile(dir + "photo.png", PunchSettings{}, false), Exception);
+  try {
+    composer.ComposeFile(dir + "photo.png", PunchSettings{}, false);
+    ADD_FAILURE() << "an empty picture was composed";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.FileName(), dir + "photo.png");  // the report names the job
+  }
   std::filesystem::remove_all(dir);
 }

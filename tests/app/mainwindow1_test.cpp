@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <thread>
 
+#include "app/application.h"
 #include "app/composition.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
@@ -28,6 +30,7 @@ namespace {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    InstallFontSubstitutes();  // the faces the program draws its captions in
     char pattern[] = "/tmp/punchlet-window-XXXXXX";
     root = mkdtemp(pattern);
   }
@@ -89,7 +92,7 @@ TEST_F(WindowTest, SlideInFromTheLeftStopsAtTheFirstPositionPastTheCentre) {
   TMainForm1 window({MakeJpeg("a.jpg", 400, 300)}, Screen(1024, 768, 45));
   window.FormCreate();
   ASSERT_FALSE(window.Finished());
-  EXPECT_EQ(window.slideDirection, 0);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromLeft);
   EXPECT_EQ(window.size(), QSize(324, 300));
   const std::vector<QPoint> positions = Slide(window);
   ASSERT_GE(positions.size(), 2u);
@@ -101,7 +104,7 @@ TEST_F(WindowTest, SlideFromTheRightStartsAtItsOwnWidthPlus620) {
   StoreSizeClass(3);
   TMainForm1 window({MakeJpeg("a.jpg", 400, 300)}, Screen(1920, 1080, 10));
   window.FormCreate();
-  EXPECT_EQ(window.slideDirection, 1);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromRight);
   const std::vector<QPoint> positions = Slide(window);
   EXPECT_EQ(positions.front().x(), 912);  // starts at 944, moved at the same tick
   EXPECT_EQ(positions.back().x(), 784);   // first value not above the centre 798
@@ -120,7 +123,7 @@ TEST_F(WindowTest, LargeLandscapeEnlargesTheWindowAndTheControlsFollow) {
   EXPECT_EQ(ok->geometry(), QRect(202, 214, 69, 50));  // 30 higher, right edge kept
   EXPECT_EQ(label->pos(), QPoint(77, 250));
   // Slide from the bottom uses the window's own height for the start.
-  EXPECT_EQ(window.slideDirection, 3);
+  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromBottom);
   const std::vector<QPoint> positions = Slide(window);
   EXPECT_EQ(positions.front(), QPoint((1024 - 274) / 2, 270 + 620 - 32));
   EXPECT_LE(positions.back().y(), (768 - 270) / 2);
@@ -135,7 +138,7 @@ TEST_F(WindowTest, SingleModeSavesOnlyOnOk) {
     EXPECT_EQ(window.CaptionText(3), "でパンチしました♪");
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(&window, &escape);
-    EXPECT_EQ(window.cancelRequested, 1);
+    EXPECT_TRUE(window.cancelRequested);
   }
   {
     TMainForm1 window({source}, Screen(1024, 768, 0));
@@ -154,6 +157,48 @@ TEST_F(WindowTest, SingleModeSavesOnlyOnOk) {
   written.LoadFromFile((root / "加工済_one.jpg").string());
   EXPECT_EQ(written.Width(), 210);
   EXPECT_EQ(written.Height(), 158);
+}
+
+TEST(MainForm, SlideDirectionFollowsTheMinuteAndStartsBeyondThatEdge) {
+  using Direction = TMainForm1::TSlideDirection;
+  struct Span {
+    int first, last;
+    Direction direction;
+    QPoint offScreen;  // on a 1024 x 768 screen, for a 600 x 600 window
+  };
+  const Span spans[] = {{0, 7, Direction::FromTop, {212, -620}},
+                        {8, 22, Direction::FromRight, {1644, 84}},
+                        {23, 37, Direction::FromBottom, {212, 1388}},
+                        {38, 52, Direction::FromLeft, {-620, 84}},
+                        {53, 59, Direction::FromTop, {212, -620}}};
+  for (const Span& span : spans)
+    for (int minute = span.first; minute <= span.last; ++minute) {
+      TMainForm1 window({}, Screen(1024, 768, minute));
+      EXPECT_EQ(window.slideDirection, span.direction) << "minute " << minute;
+      EXPECT_EQ(window.pos(), span.offScreen) << "minute " << minute;
+    }
+}
+
+TEST_F(WindowTest, OkSavesOnlyWhenItsPictureIsClicked) {
+  const std::string source = MakeJpeg("one.jpg", 300, 200);
+  TMainForm1 window({source}, Screen(1024, 768, 0));
+  window.FormCreate();
+  window.Timer1()->stop();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const auto* ok = window.findChild<QWidget*>("ClearButton1");
+  ASSERT_NE(ok, nullptr);
+  // The Enter cap's cut-away lower left (black in the picture, well away from
+  // anything drawn) and a point on the cap itself.
+  const QPoint corner = ok->mapTo(&window, QPoint(12, 37));
+  const QPoint cap = ok->mapTo(&window, QPoint(40, 12));
+  EXPECT_EQ(window.grab().toImage().pixelColor(corner), QColor(255, 255, 128));
+  QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, corner);
+  EXPECT_TRUE(Outputs().empty());
+  EXPECT_TRUE(window.isVisible());
+  QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, cap);
+  EXPECT_EQ(Outputs(), std::vector<std::string>{"加工済_one.jpg"});
+  EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(WindowTest, CancelDuringABatchKeepsThePicturesSavedSoFar) {

@@ -1,6 +1,7 @@
 #include "app/outputnaming.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,12 +15,13 @@
 #include "imaging/jpegimage.h"
 #include "imaging/picture.h"
 #include "platform/errors.h"
+#include "platform/fileio.h"
+#include "support/longpath.h"
 #include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -136,9 +138,39 @@ TEST(OutputNaming, UnwritableFolderRaisesCreateErrorNamingTheCandidate) {
       ADD_FAILURE() << "no error for " << source;
     } catch (const EFCreateError& e) {
       EXPECT_EQ(e.Message(), "ファイル " + CandidateName(source, 1) + " を作成できません");
+      EXPECT_EQ(e.FileName(), CandidateName(source, 1));
+      EXPECT_EQ(e.Reason(), source.find("missing") != std::string::npos
+                                ? "No such file or directory"
+                                : "Not a directory");
     }
   }
   EXPECT_EQ(folder.Names(), std::set<std::string>{"plain"});
+}
+
+TEST(OutputNaming, NamesNearTheLimitFailWithTheReasonAndLongPathsWork) {
+  TempFolder folder("naming");
+  // "加工済_" adds 10 bytes and "加工済2_" 11: a 245-byte source name fits the
+  // 255-byte limit once, and a 246-byte one never.
+  const std::string fits = folder.Path() + std::string(241, 'f') + ".bmp";
+  EXPECT_EQ(Save(fits, "one"), CandidateName(fits, 1));
+  for (const std::string& source : {fits, folder.Path() + std::string(242, 'g') + ".bmp"}) {
+    try {
+      Save(source, "lost");
+      ADD_FAILURE() << "no error for " << source;
+    } catch (const EFCreateError& e) {
+      const std::string candidate = CandidateName(source, source == fits ? 2 : 1);
+      EXPECT_EQ(e.Message(), "ファイル " + candidate + " を作成できません");
+      EXPECT_EQ(ErrorReport(e), e.Message() + ".\n" + candidate + ": File name too long");
+    }
+  }
+  EXPECT_EQ(folder.Names().size(), 1u);
+
+  const std::string deep = MakeDeepFolder(folder.Path()) + "a.bmp";
+  EXPECT_EQ(Save(deep, "deep"), CandidateName(deep, 1));
+  EXPECT_EQ(Save(deep, "deeper"), CandidateName(deep, 2));
+  struct stat info {};
+  EXPECT_EQ(StatPath(CandidateName(deep, 2), info), 0);
+  EXPECT_EQ(info.st_size, 6);
 }
 
 // The start-of-frame marker of a JPEG file and its number of components.

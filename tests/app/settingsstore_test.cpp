@@ -1,10 +1,17 @@
 #include "app/settingsstore.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
+#include <future>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -113,4 +120,183 @@ TEST(SettingsStore, LoadTakesTheStoredStatesAndSaveWritesThemBack) {
   }
 }
 
+// The message of the ERegistryException a save raises, "" when none.
+std::string SaveFailure(const PunchSettings& settings) {
+  try {
+    SavePunchSettings(settings);
+  } catch (const ERegistryException& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+// Another instance holding the key file's lock, as a hung one would: from a
+// thread of its own, with its own open file, until released (or 10 seconds
+// have passed, so a store that waits for ever fails the test instead of
+// hanging it).
+class HeldLock {
+ public:
+  explicit HeldLock(const TempConfigHome& config) {
+    std::promise<bool> taken;
+    std::future<bool> held = taken.get_future();
+    FThread = std::thread([this, &taken, path = config.KeyFile().string() + ".lock"] {
+      std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+      const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      taken.set_value(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
+      std::unique_lock<std::mutex> lock(FMutex);
+      FWake.wait_for(lock, std::chrono::seconds(10), [this] { return FReleased; });
+      ::close(fd);
+    });
+    EXPECT_TRUE(held.get());
+  }
+  ~HeldLock() { Release(); }
+  void Release() {
+    {
+      const std::lock_guard<std::mutex> lock(FMutex);
+      FReleased = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable()) FThread.join();
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  bool FReleased = false;
+  std::thread FThread;
+};
+
 }  // namespace
+
+TEST(SettingsStore, SaveReplacesTheFileWholeOrNotAtAll) {
+  TempConfigHome config;
+  PunchSettings first, second;
+  first.PressDefaults();
+  first.imprintText = "first";
+  second.PressDefaults();
+  for (auto [group, number] : {std::pair{1, 1}, {2, 2}, {3, 2}, {4, 11}, {5, 2}, {6, 1}})
+    second.SetPressed(group, number, true);
+  second.imprintText = "second";
+  SavePunchSettings(first);
+  const std::string firstFile = config.ReadText(config.KeyFile());
+
+  // Loads while another instance saves now one, now the other: every load
+  // sees one of the two whole, never a mix.
+  std::atomic<bool> saving = true;
+  std::thread saver([&] {
+    for (int i = 0; i < 40; ++i) SavePunchSettings(i % 2 ? first : second);
+    saving = false;
+  });
+  int loads = 0, mixed = 0;
+  while (saving || loads < 5) {
+    PunchSettings loaded;
+    LoadPunchSettings(loaded);
+    const PunchSettings& like = loaded.imprintText == "first" ? first : second;
+    for (int group = 1; group <= 6; ++group)
+      mixed += loaded.PressedButton(group) != like.PressedButton(group);
+    ++loads;
+  }
+  saver.join();
+  EXPECT_EQ(mixed, 0) << "in " << loads << " loads";
+  EXPECT_EQ(config.ReadText(config.KeyFile()), firstFile);
+
+  // A save too big for the key file stores none of its values.
+  second.imprintText.assign(2u << 20, 'x');
+  EXPECT_EQ(SaveFailure(second), "'B1_01' の設定に失敗しました");
+  EXPECT_EQ(config.ReadText(config.KeyFile()), firstFile);
+}
+
+TEST(SettingsStore, AHeldLockDelaysLoadAndSaveAtMostBriefly) {
+  TempConfigHome config;
+  PunchSettings chosen;
+  chosen.PressDefaults();
+  chosen.SetPressed(1, 3, true);
+  chosen.imprintText = "kept";
+  SavePunchSettings(chosen);
+  const std::string stored = config.ReadText(config.KeyFile());
+  {
+    HeldLock other(config);
+    // A load reads the file as it is.
+    PunchSettings loaded;
+    LoadPunchSettings(loaded);
+    EXPECT_EQ(loaded.PressedButton(1), 3);
+    EXPECT_EQ(loaded.imprintText, "kept");
+    // A save gives up with a write failure and leaves the file alone.
+    PunchSettings changed = chosen;
+    changed.SetPressed(1, 1, true);
+    EXPECT_EQ(SaveFailure(changed), "'B1_01' の設定に失敗しました");
+    EXPECT_EQ(config.ReadText(config.KeyFile()), stored);
+    // With no file, a load takes the defaults and makes the empty key, which
+    // never replaces anything and so needs no lock.
+    std::filesystem::remove(config.KeyFile());
+    PunchSettings fresh;
+    LoadPunchSettings(fresh);
+    EXPECT_EQ(fresh.PressedButton(1), 2);
+    EXPECT_EQ(config.ReadText(config.KeyFile()),
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n");
+  }
+  // A lock let go while the save waits does not fail it.
+  HeldLock brief(config);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    brief.Release();
+  });
+  EXPECT_EQ(SaveFailure(chosen), "");
+  release.join();
+  EXPECT_EQ(config.ReadText(config.KeyFile()), stored);
+}
+
+TEST(SettingsStore, ALinkInPlaceOfTheFileIsReadAndWrittenThrough) {
+  TempConfigHome config;
+  namespace fs = std::filesystem;
+  const fs::path link = config.KeyFile(), elsewhere = config.Folder() / "dotfiles";
+  fs::create_directories(link.parent_path());
+  fs::create_directories(elsewhere);
+  PunchSettings chosen;
+  chosen.PressDefaults();
+  chosen.SetPressed(4, 3, true);
+  chosen.imprintText = "linked";
+
+  // A link to a file: read through it; a save replaces the file it leads to.
+  Store(config,
+        {{"B1_03", 1}, {"B2_01", 1}, {"B6_02", 1}, {"B3_01", 1}, {"B4_01", 1}, {"B5_01", 1}},
+        "there");
+  fs::rename(link, elsewhere / "Punchlet.reg");
+  fs::create_symlink("../dotfiles/Punchlet.reg", link);
+  PunchSettings loaded;
+  LoadPunchSettings(loaded);
+  EXPECT_EQ(loaded.PressedButton(1), 3);
+  EXPECT_EQ(loaded.imprintText, "there");
+  SavePunchSettings(chosen);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_NE(config.ReadText(elsewhere / "Punchlet.reg").find("\"B5_03\"=\"linked\""),
+            std::string::npos);
+
+  // A link that leads nowhere: the defaults, and the load writes nothing. A
+  // save makes the file the link leads to, as an editor would.
+  fs::remove(elsewhere / "Punchlet.reg");
+  PunchSettings dangling;
+  dangling.imprintText = "typed";
+  EXPECT_EQ(Loaded(dangling), kDefaults);
+  EXPECT_EQ(dangling.imprintText, "typed");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_FALSE(fs::exists(elsewhere / "Punchlet.reg"));
+  SavePunchSettings(chosen);
+  EXPECT_TRUE(fs::is_symlink(link));
+  PunchSettings again;
+  LoadPunchSettings(again);
+  EXPECT_EQ(again.PressedButton(4), 3);
+
+  // A link in a loop, or into a missing folder: the defaults, and a save
+  // fails as a write failure, leaving the link as it is.
+  for (const char* target : {"Punchlet.reg", "../missing/Punchlet.reg"}) {
+    SCOPED_TRACE(target);
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    PunchSettings looped;
+    EXPECT_EQ(Loaded(looped), kDefaults);
+    EXPECT_EQ(SaveFailure(chosen), "'B1_01' の設定に失敗しました");
+    EXPECT_EQ(fs::read_symlink(link), target);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(link.parent_path()), {}), 2);  // link and lock
+}

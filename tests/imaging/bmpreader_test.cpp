@@ -364,7 +364,20 @@ TEST(BmpReader, Files) {
       ADD_FAILURE() << bad;
     } catch (const EFOpenError& e) {
       EXPECT_EQ(e.Message(), "ファイル " + bad + " は開けません");
+      EXPECT_EQ(e.FileName(), bad);
+      EXPECT_EQ(e.Reason(), bad == missing ? "No such file or directory"
+                            : bad == pipe  ? "Invalid argument"
+                                           : "Is a directory");
     }
+  }
+  // A damaged file is named in the failure too.
+  std::ofstream(dir / "cut.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), 20);
+  try {
+    p.LoadFromFile((dir / "cut.bmp").string());
+    ADD_FAILURE() << "a cut file loaded";
+  } catch (const EReadError& e) {
+    EXPECT_EQ(e.FileName(), (dir / "cut.bmp").string());
   }
   EXPECT_EQ(p.Pixel(0, 0), (Rgb{3, 2, 1}));
   std::filesystem::remove_all(dir);

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <iterator>
 #include <thread>
@@ -12,6 +17,18 @@
 #include "support/tempconfig.h"
 
 namespace fs = std::filesystem;
+
+// While set, syncing a folder fails as a failing disk would; files sync as usual.
+static std::atomic<bool> gFolderSyncFails = false;
+
+extern "C" int fsync(int fd) {
+  struct stat info;
+  if (gFolderSyncFails && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -42,6 +59,7 @@ TEST(Registry, ValuesRoundTripThroughTheExportFormat) {
   reg.WriteExpandString("Expand", "%HOME%\\あ");
   reg.WriteString("Lines", "one\ntwo\r\n");
   reg.WriteInteger("NEG", 7);  // same value, other spelling: replaced where it stands
+  EXPECT_EQ(reg.ReadInteger("neg"), 7);
   EXPECT_EQ(config.ReadText(config.KeyFile()),
             kHeader +
                 "\"Neg\"=dword:00000007\n"
@@ -56,7 +74,12 @@ TEST(Registry, ValuesRoundTripThroughTheExportFormat) {
   EXPECT_EQ(other.ReadString("Expand"), "%HOME%\\あ");
   EXPECT_EQ(other.GetDataType("Expand"), REG_EXPAND_SZ);
   EXPECT_EQ(other.ReadString("Lines"), "one\ntwo\r\n");
+  // An open key reads the file as it was when opened or last written through
+  // it, so one load sees one version however many values it reads.
   other.WriteInteger("Neg", -1);
+  EXPECT_EQ(reg.ReadInteger("Neg"), 7);
+  EXPECT_EQ(reg.ReadString("Quoted"), quoted);
+  ASSERT_TRUE(reg.OpenKey(kKey, false));
   EXPECT_EQ(reg.ReadInteger("Neg"), -1);
 }
 
@@ -94,11 +117,13 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
                    "; a comment\r\n"
                    "[hkey_current_user\\software\\Tessaly\\Punchlet]\r\n"
                    "\"A\"=dword:0000001F\r\n"
+                   "\"Twice\"=dword:00000001\r\n"
                    "\"Long\"=hex(2):e3,81,82,\\\r\n"
                    "  41,00\r\n"
                    "\"Four\"=hex(4):01,02,00,80\r\n"
                    "\"Multi\"=hex(7):41,00,00\r\n"
                    "@=\"default\"\r\n"
+                   "\"TWICE\"=dword:00000002\r\n"
                    "\r\n"
                    "[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet\\Sub]\r\n"
                    "\"A\"=anything goes here\r\n");
@@ -109,12 +134,17 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
   EXPECT_EQ(reg.ReadInteger("Four"), static_cast<int32_t>(0x80000201u));
   EXPECT_EQ(reg.GetDataType("Multi"), REG_BINARY);
   EXPECT_EQ(reg.ReadString(""), "default");
+  EXPECT_EQ(reg.ReadInteger("twice"), 2);  // a name given twice: the later line counts
 
   reg.WriteInteger("New", 5);  // lands in this key's section, not in the subkey's
   const std::string text = config.ReadText(config.KeyFile());
   EXPECT_NE(text.find("; a comment\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Long\"=hex(2):e3,81,82,\\\n  41,00\n"), std::string::npos) << text;
   EXPECT_NE(text.find("@=\"default\"\n\"New\"=dword:00000005\n\n[HKEY_CURRENT_USER"),
+            std::string::npos)
+      << text;
+  // ... and is written back once, where the name first stood.
+  EXPECT_NE(text.find("\"A\"=dword:0000001F\n\"TWICE\"=dword:00000002\n\"Long\""),
             std::string::npos)
       << text;
 }
@@ -149,6 +179,12 @@ TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
   EXPECT_EQ(Failure([&] { reg.WriteString("Huge", std::string(2u << 20, 'x')); }),
             "'Huge' の設定に失敗しました");
   EXPECT_EQ(reg.ReadInteger("Kept"), 1);
+  // Once the new file is in place, a folder that cannot be synced fails nothing.
+  gFolderSyncFails = true;
+  reg.WriteInteger("Synced", 2);
+  gFolderSyncFails = false;
+  ASSERT_TRUE(reg.OpenKey(kKey, false));
+  EXPECT_EQ(reg.ReadInteger("Synced"), 2);
   fs::remove(config.KeyFile());
   fs::create_directory(config.KeyFile());  // the rename cannot replace a folder
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }), "'B1_02' の設定に失敗しました");
@@ -171,6 +207,7 @@ TEST(Registry, ConcurrentAndCrashingWritersNeverLoseOrTearTheFile) {
   std::thread a(writeMany, 'A'), b(writeMany, 'B');
   a.join();
   b.join();
+  ASSERT_TRUE(reg.OpenKey(kKey, false));
   for (int i = 0; i < 40; ++i) {
     EXPECT_EQ(reg.ReadInteger("A" + std::to_string(i)), i);
     EXPECT_EQ(reg.ReadInteger("B" + std::to_string(i)), i);
@@ -191,6 +228,7 @@ TEST(Registry, ConcurrentAndCrashingWritersNeverLoseOrTearTheFile) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + 20 * round));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(reg.OpenKey(kKey, false));
     EXPECT_EQ(reg.ReadInteger("A39"), 39);
     if (reg.ValueExists("Pad0")) {
       EXPECT_EQ(reg.ReadString("Pad0"), padding);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/longpath.h"
+
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
 
@@ -241,6 +243,23 @@ TEST_F(SearchTree, UnreadableFolderIsPassedOver) {
   search.Recursive = true;
   search.Directory = P;
   EXPECT_EQ(Find(search), (Paths{P + "/A", P + "/B", P + "/B/b.jpg"}));
+}
+
+TEST_F(SearchTree, FoldersDeeperThanThePathLimitAreWalkedAndSearched) {
+  Make({"top.jpg"});
+  const std::string deep = MakeDeepFolder(P + "/");
+  ASSERT_GT(deep.size(), static_cast<size_t>(PATH_MAX));
+  ASSERT_TRUE(WriteDeepFile(deep + "x.jpg", "x"));
+  TSearchFile search;
+  search.Recursive = true;
+  search.Directory = P;
+  search.SearchName = "*.jpg";
+  EXPECT_EQ(Find(search), (Paths{P + "/top.jpg", deep + "x.jpg"}));
+  // Started from a folder that deep itself, as a folder argument would be.
+  search.Directory = deep;
+  EXPECT_EQ(Find(search), Paths{deep + "x.jpg"});
+  search.Recursive = false;
+  EXPECT_EQ(Find(search), Paths{deep + "x.jpg"});
 }
 
 }  // namespace

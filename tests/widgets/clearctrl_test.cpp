@@ -2,38 +2,335 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QPainter>
-#include <QWidget>
+#include <QSet>
+#include <QTest>
+#include <stdexcept>
 
-TEST(ClearButton, KeyColourShowsTheBackgroundAndTheCaptionIsWhite) {
-  QWidget parent;
-  parent.setAutoFillBackground(true);
-  QPalette palette = parent.palette();
-  palette.setColor(QPalette::Window, QColor(255, 255, 128));
-  parent.setPalette(palette);
-  TClearButton button(&parent);
-  button.setGeometry(0, 0, 60, 50);
+namespace {
 
-  // A 20 x 20 amber square with a black (see-through) left half.
-  QImage picture(20, 20, QImage::Format_RGB32);
-  picture.fill(QColor(255, 204, 0));
-  QPainter(&picture).fillRect(0, 0, 10, 20, Qt::black);
-  button.SetPicture(picture);
-  button.SetTransparentColor(Qt::black);
-  button.SetCaptionTop(30);
-  button.setText("[OK]");
+const QRgb kBlack = qRgb(0, 0, 0);
+const QRgb kWhite = qRgb(255, 255, 255);
+const QRgb kSilver = qRgb(192, 192, 192);
+const QRgb kRing = qRgb(40, 90, 200);
 
-  const QImage shot = parent.grab(QRect(0, 0, 60, 50)).toImage();
-  const int left = (60 - 20) / 2;
-  EXPECT_EQ(shot.pixelColor(left + 5, 10), QColor(255, 255, 128));  // see-through half
-  EXPECT_EQ(shot.pixelColor(left + 15, 10), QColor(255, 204, 0));   // drawn half
-  bool white = false;
-  for (int y = 30; y < 50 && !white; ++y)
-    for (int x = 0; x < 60 && !white; ++x) white = shot.pixelColor(x, y) == QColor(Qt::white);
-  EXPECT_TRUE(white) << "caption not drawn in white below CaptionTop";
-  for (int y = 0; y < 28; ++y)
-    for (int x = 0; x < 60; ++x)
-      ASSERT_NE(shot.pixelColor(x, y), QColor(Qt::white))
-          << "caption above CaptionTop at " << x << "," << y;
+// Each pixel tells where it came from; a 6 x 6 black (see-through) square in
+// every corner, as on the key caps.
+QRgb Code(int x, int y) { return qRgb(100 + x, 50 + y, 7); }
+QImage CodedPicture(int width, int height) {
+  QImage picture(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const bool corner = (x < 6 || x >= width - 6) && (y < 6 || y >= height - 6);
+      picture.setPixel(x, y, corner ? kBlack : Code(x, y));
+    }
+  return picture;
 }
+
+// The preview's OK button look.
+void MakePreviewButton(TClearButton& button, int width, const QImage& picture,
+                       const QString& caption, int fontPixels) {
+  button.BeginUpdate();
+  button.SetAutoSize(false);
+  button.resize(width, 50);
+  QFont font = button.font();
+  font.setPixelSize(fontPixels);
+  button.setFont(font);
+  button.SetFontColor(Qt::white);
+  button.SetCaption(caption);
+  button.SetCaptionTop(18);
+  button.SetPicture(QPixmap::fromImage(picture));
+  button.SetTransColor(Qt::black);
+  button.SetStyle(TClearControl::sbsFloatBtn);
+  button.SetHotTrack(false);
+  button.SetShadowColor(QColor(kSilver));
+  button.SetLightColor(Qt::white);
+  button.SetColor(QColor(kRing));
+  button.EndUpdate();
+}
+
+// First row and column holding ink when the text is drawn at (0, 0), and the
+// width of the text's cell: how the caption must land, found without the widget.
+struct Ink {
+  int top = -1, left = -1, cellWidth = 0;
+};
+Ink InkOf(const QString& text, QFont font) {
+  font.setStyleStrategy(QFont::NoAntialias);
+  Ink ink;
+  ink.cellWidth = QFontMetrics(font).boundingRect(QRect(), Qt::AlignLeft, text).width() + 1;
+  QImage image(200, 100, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  painter.drawText(QRect(0, 0, 200, 100), Qt::AlignLeft | Qt::AlignTop, text);
+  painter.end();
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (qGray(image.pixel(x, y)) < 128) {
+        if (ink.top < 0) ink.top = y;
+        if (ink.left < 0 || x < ink.left) ink.left = x;
+      }
+  return ink;
+}
+
+// Where the given colour occurs first, scanning rows (y) or columns (x).
+int FirstRowOf(const QImage& image, QRgb colour) {
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) == colour) return y;
+  return -1;
+}
+int FirstColumnOf(const QImage& image, QRgb colour) {
+  for (int x = 0; x < image.width(); ++x)
+    for (int y = 0; y < image.height(); ++y)
+      if (image.pixel(x, y) == colour) return x;
+  return -1;
+}
+
+void ExpectMaskIsTheDrawnPixels(const QRegion& region, const QImage& image) {
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      ASSERT_EQ(region.contains(QPoint(x, y)), image.pixel(x, y) != kBlack) << x << "," << y;
+}
+
+TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
+  TClearButton ok;
+  MakePreviewButton(ok, 69, CodedPicture(48, 36), QString(), 15);
+  const QImage normal = ok.NormalImage();
+  const QImage pressed = ok.PressedImage();
+  ASSERT_EQ(normal.size(), QSize(69, 50));
+  // The 65 x 46 face centres the picture: x 10-57, y 7-42; pressed one lower and right.
+  for (int y = 0; y < 36; ++y)
+    for (int x = 6; x < 42; ++x) {
+      ASSERT_EQ(normal.pixel(10 + x, 7 + y), Code(x, y)) << x << "," << y;
+      ASSERT_EQ(pressed.pixel(11 + x, 8 + y), Code(x, y)) << x << "," << y;
+    }
+  // A middle row: ring one pixel beyond the picture, and on the right (where
+  // the outline is one wider) the drop shadow three pixels out; pressed, no shadow.
+  const int row = 7 + 20;
+  EXPECT_EQ(normal.pixel(8, row), kBlack);
+  EXPECT_EQ(normal.pixel(9, row), kRing);
+  EXPECT_EQ(normal.pixel(58, row), kRing);
+  EXPECT_EQ(normal.pixel(59, row), kRing);
+  EXPECT_EQ(normal.pixel(60, row), kSilver);
+  EXPECT_EQ(normal.pixel(61, row), kSilver);
+  EXPECT_EQ(normal.pixel(62, row), kBlack);
+  EXPECT_EQ(pressed.pixel(60, row + 1), kRing);
+  EXPECT_EQ(pressed.pixel(61, row + 1), kBlack);
+  // Below: ring at 43, shadow rows 44-45 (the picture's last row 42 moved by 3).
+  EXPECT_EQ(normal.pixel(30, 43), kRing);
+  EXPECT_EQ(normal.pixel(30, 45), kSilver);
+  EXPECT_EQ(normal.pixel(30, 46), kBlack);
+  // The see-through corners stay key colour where nothing is drawn near them.
+  EXPECT_EQ(normal.pixel(10 + 2, 7 + 2), kBlack);
+  EXPECT_EQ(normal.pixel(10 + 4, 7 + 4), kBlack);
+  ExpectMaskIsTheDrawnPixels(ok.NormalRgn(), normal);
+  ExpectMaskIsTheDrawnPixels(ok.PressedRgn(), pressed);
+
+  // Cancel: 36 x 36 on 60 x 50 lies at x 12-47.
+  TClearButton cancel;
+  MakePreviewButton(cancel, 60, CodedPicture(36, 36), QString(), 12);
+  EXPECT_EQ(cancel.NormalImage().pixel(12 + 6, 7), Code(6, 0));
+  EXPECT_EQ(cancel.NormalImage().pixel(12 + 35, 7 + 6), Code(35, 6));
+  EXPECT_EQ(cancel.NormalImage().pixel(12 + 36, 7 + 6), kRing);
+}
+
+TEST(ClearButton, CaptionSitsAtCaptionTopCentredWithHardEdges) {
+  TClearButton ok;
+  MakePreviewButton(ok, 69, QImage(), QStringLiteral("[OK]"), 15);
+  const Ink ink = InkOf(QStringLiteral("[OK]"), ok.font());
+  ASSERT_GE(ink.top, 0);
+  // The caption's cell starts 18 below the face's top (y 20), centred on the
+  // whole button; pressed, one lower and right.
+  EXPECT_EQ(FirstRowOf(ok.NormalImage(), kWhite), 20 + ink.top);
+  EXPECT_EQ(FirstRowOf(ok.PressedImage(), kWhite), 21 + ink.top);
+  EXPECT_EQ(FirstColumnOf(ok.NormalImage(), kWhite), (69 - ink.cellWidth) / 2 + ink.left);
+  // Nothing but key, caption, ring and shadow: no blended edge pixels.
+  for (const QImage& image : {ok.NormalImage(), ok.PressedImage()})
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        ASSERT_TRUE(QSet<QRgb>({kBlack, kWhite, kRing, kSilver}).contains(image.pixel(x, y)))
+            << x << "," << y << " " << std::hex << image.pixel(x, y);
+
+  // A caption too wide for the face is cut off by the face, not drawn past it.
+  ok.SetCaption(QStringLiteral("[OK][OK][OK]"));
+  for (int y = 0; y < 50; ++y) {
+    EXPECT_NE(ok.NormalImage().pixel(1, y), kWhite);
+    EXPECT_NE(ok.NormalImage().pixel(67, y), kWhite);
+  }
+
+  // A caption in the key colour is neither seen nor clickable: the control vanishes.
+  ok.SetFontColor(Qt::black);
+  EXPECT_EQ(ok.NormalRgn(), QRegion());
+  QWidget parent;
+  TClearButton empty(&parent);
+  parent.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(empty.mask(), QRegion(-3000, -3000, 1, 1));
+}
+
+// A window that counts the clicks that reach it rather than the button.
+class Backdrop : public QWidget {
+ public:
+  int presses = 0;
+
+ protected:
+  void mousePressEvent(QMouseEvent*) override { ++presses; }
+};
+
+TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
+  Backdrop window;
+  window.resize(120, 90);
+  window.setAutoFillBackground(true);
+  QPalette palette = window.palette();
+  palette.setColor(QPalette::Window, QColor(255, 255, 128));
+  window.setPalette(palette);
+  TClearButton button(&window);
+  MakePreviewButton(button, 69, CodedPicture(48, 36), QStringLiteral("[OK]"), 15);
+  button.move(20, 20);
+  int clicks = 0;
+  QObject::connect(&button, &TClearControl::OnClick, [&clicks] { ++clicks; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QWindow* handle = window.windowHandle();
+  const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
+  const QPoint picture = button.mapTo(&window, QPoint(30, 30));
+
+  // The see-through corner shows the window and its click reaches the window.
+  EXPECT_EQ(window.grab().toImage().pixelColor(corner), QColor(255, 255, 128));
+  QTest::mouseClick(handle, Qt::LeftButton, {}, corner);
+  EXPECT_EQ(clicks, 0);
+  EXPECT_EQ(window.presses, 1);
+  QTest::mouseClick(handle, Qt::LeftButton, {}, picture);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(window.presses, 1);
+
+  // Held: the pressed shape; off the drawn pixels the normal image shows, and a
+  // release there does not click.
+  const QPoint probe(30, 12);  // normal and pressed images differ here
+  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(button.mask(), button.PressedRgn());
+  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
+  QTest::mouseMove(handle, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(button.mask(), button.NormalRgn());
+  EXPECT_EQ(button.grab().toImage().pixel(probe), button.NormalImage().pixel(probe));
+  QTest::mouseMove(handle, picture);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
+  QTest::mouseMove(handle, corner);
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(button.mask(), button.NormalRgn());
+}
+
+TEST(ClearButton, HotPressedAndDisabledColours) {
+  QImage solid(20, 20, QImage::Format_RGB32);
+  solid.fill(qRgb(100, 150, 200));
+  TClearButton button;
+  button.BeginUpdate();
+  button.SetAutoSize(false);
+  button.resize(40, 40);
+  button.SetPicture(QPixmap::fromImage(solid));
+  button.SetTransColor(Qt::black);
+  button.SetColor(QColor(kRing));
+  button.SetShadowColor(QColor(90, 90, 90));
+  button.SetLightColor(Qt::white);
+  button.EndUpdate();
+  // Push style: face at 2 + (36 - 20) / 2 = 10; ring around it.
+  const QImage& hot = button.HotImage();
+  EXPECT_EQ(hot.pixel(15, 15), qRgb(228, 255, 255));                 // face brightened by 128
+  EXPECT_EQ(hot.pixel(9, 15), qRgb(104, 154, 255));                  // ring brightened by 64
+  EXPECT_EQ(button.PressedImage().pixel(10, 15), qRgb(8, 58, 168));  // ring darkened by 32
+  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(150, 150, 150));
+  EXPECT_EQ(button.DisabledImage().pixel(1, 1), kBlack);
+  // Grey is held between 128 and 192.
+  solid.fill(qRgb(10, 10, 10));
+  button.SetPicture(QPixmap::fromImage(solid));
+  button.SetTransColor(Qt::black);
+  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(128, 128, 128));
+
+  // Hot tracking off: entering and leaving are reported, the look stays.
+  QWidget window;
+  window.resize(100, 100);
+  TClearButton preview(&window);
+  MakePreviewButton(preview, 69, CodedPicture(48, 36), QString(), 15);
+  int entered = 0, left = 0;
+  QObject::connect(&preview, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
+  QObject::connect(&preview, &TClearControl::OnMouseLeave, [&left] { ++left; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTest::mouseMove(window.windowHandle(), QPoint(30, 30));
+  EXPECT_EQ(entered, 1);
+  EXPECT_EQ(preview.grab().toImage().pixel(30, 30), preview.NormalImage().pixel(30, 30));
+  QTest::mouseMove(window.windowHandle(), QPoint(95, 95));
+  EXPECT_EQ(left, 1);
+}
+
+// A panel whose size request fails, to see how the failure is reported.
+class FailingPanel : public TClearPanel {
+ public:
+  using TClearPanel::TClearPanel;
+
+ protected:
+  void DoAutoSizeArrange(int, int) override { throw std::runtime_error("no room"); }
+};
+
+TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
+  QWidget window;
+  TClearButton button(&window);
+  button.resize(400, 30);
+  EXPECT_EQ(button.size(), QSize(320, 30));
+  // Auto size: the picture plus margin and outline on every side.
+  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  EXPECT_EQ(button.size(), QSize(48 + 8, 36 + 8));
+
+  // A panel has no maximum and grows to take in its children.
+  TClearPanel panel(&window);
+  panel.resize(400, 30);
+  EXPECT_EQ(panel.size(), QSize(400, 30));
+  QWidget child(&panel);
+  child.setGeometry(50, 60, 30, 20);
+  panel.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  EXPECT_EQ(panel.size(), QSize(80, 80));
+
+  FailingPanel failing(&window);
+  try {
+    failing.SetCaption(QStringLiteral("x"));
+    ADD_FAILURE() << "no failure raised";
+  } catch (const std::exception& error) {
+    EXPECT_STREQ(error.what(), "no room at AutoSizeArrange");
+  }
+
+  // Requests are applied once per burst: the one application tells the
+  // parent panel once, not once per request.
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  TClearButton inner(&panel);
+  inner.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  inner.show();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  struct Counter : QObject {
+    int requests = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == static_cast<QEvent::Type>(TClearControl::UpdateRgnEvent)) ++requests;
+      return false;
+    }
+  } counter;
+  panel.installEventFilter(&counter);
+  for (int i = 0; i < 5; ++i) inner.UpdateRgn();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counter.requests, 1);
+  // The panel's shape takes in the child's shape where it sits.
+  EXPECT_TRUE(panel.mask().contains(inner.pos() + QPoint(12, 12)));
+  EXPECT_FALSE(panel.mask().contains(inner.pos()));
+}
+
+}  // namespace

@@ -1,0 +1,3 @@
+#include "widgets/shapebutton.h"
+
+TShapeButton::TShapeButton(QWidget* parent) : TCustomShapeButton(parent) {}

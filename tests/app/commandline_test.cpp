@@ -1,0 +1,135 @@
+// The real program, run as a user would run it in a batch.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "imaging/jpegimage.h"
+#include "imaging/picture.h"
+#include "platform/errors.h"
+#include "platform/fileio.h"
+#include "support/longpath.h"
+#include "support/tempfolder.h"
+
+namespace {
+
+std::string JpegBytes(int width, int height) {
+  Picture picture;
+  picture.Create(width, height, 24);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      picture.SetPixel(x, y, Rgb{static_cast<uint8_t>(x * 3), static_cast<uint8_t>(y * 5), 90});
+  TJPEGImage jpeg;
+  jpeg.Assign(picture);
+  const std::vector<uint8_t>& bytes = jpeg.SaveToMemory();
+  return {bytes.begin(), bytes.end()};
+}
+
+std::string Quoted(const std::string& argument) {
+  std::string out = "'";
+  for (char c : argument) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return StatPath(path, info) == 0;
+}
+
+TEST(ErrorDisplay, TheReportGoesToStandardErrorInFull) {
+  EJPEG error(Format(SJPEGError, 53), "/photos/p\n20.jpg", "Bogus marker length");
+  testing::internal::CaptureStderr();
+  TApplication::ShowException(error);
+  const std::string shown = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown, "ぱんちれっと: JPEG エラー #53.\n/photos/p\\x0A20.jpg: Bogus marker length\n");
+  EXPECT_TRUE(TApplication::ErrorShown());
+}
+
+#ifdef PUNCHLET_EXE
+class CommandLine : public testing::Test {
+ protected:
+  // Runs the program in the test's folder; returns its exit status.
+  int Run(const std::vector<std::string>& arguments) {
+    std::string command = "cd ";
+    command.append(Quoted(folder.Path()))
+        .append(" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ")
+        .append(Quoted(PUNCHLET_EXE));
+    for (const std::string& argument : arguments) command.append(" ").append(Quoted(argument));
+    command.append(" 2>").append(Quoted(folder.Path() + "stderr.txt"));
+    const int status = std::system(command.c_str());
+    errors = Slurp(folder.Path() + "stderr.txt");
+    std::filesystem::remove(folder.Path() + "stderr.txt");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  void Put(const std::string& name, const std::string& bytes) {
+    std::ofstream(folder.Path() + name, std::ios::binary) << bytes;
+  }
+
+  TempFolder folder{"commandline"};
+  std::string errors;
+};
+
+TEST_F(CommandLine, EveryArgumentIsAPathEvenWhenItLooksLikeAnOptionOfQt) {
+  const std::string jpeg = JpegBytes(40, 30);
+  Put("-platform", "not a picture");
+  Put("-stylesheet", "not a picture");
+  Put("a.jpg", jpeg);
+  Put("b.jpg", jpeg);
+  EXPECT_EQ(Run({"-platform", "a.jpg", "a.jpg"}), 0) << errors;
+  EXPECT_EQ(Slurp(folder.Path() + "加工済_a.jpg").substr(0, 2), "\xFF\xD8");
+  EXPECT_TRUE(Exists(folder.Path() + "加工済2_a.jpg"));
+  EXPECT_EQ(Run({"-stylesheet", "b.jpg", "b.jpg"}), 0) << errors;
+  EXPECT_EQ(errors, "");  // no style sheet was parsed from a picture
+  EXPECT_TRUE(Exists(folder.Path() + "加工済2_b.jpg"));
+}
+
+TEST_F(CommandLine, APictureDeeperThanThePathLimitIsFoundReadAndWritten) {
+  const std::string deep = MakeDeepFolder(folder.Path());
+  ASSERT_TRUE(WriteDeepFile(deep + "x.jpg", JpegBytes(50, 40)));
+  // Found by the search below the folder, and named directly: two jobs, a batch.
+  EXPECT_EQ(Run({folder.Path(), deep + "x.jpg"}), 0) << errors;
+  EXPECT_TRUE(Exists(deep + "加工済_x.jpg"));
+  EXPECT_TRUE(Exists(deep + "加工済2_x.jpg"));
+  std::string bytes;
+  ASSERT_EQ(ReadFile(deep + "加工済2_x.jpg", 1 << 20, bytes), 0);
+  TJPEGImage back;
+  back.LoadFromMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_GT(back.Width(), 0);
+}
+
+TEST_F(CommandLine, AFailureNamesItsFileAndReasonOnTheSecondLine) {
+  const std::string jpeg = JpegBytes(40, 30);
+  Put("p19.jpg", jpeg);
+  Put("p\x01"
+      "20.jpg",
+      std::string("\xFF\xD8\xFF\xE0\x00\x02", 6) + std::string(64, 'x'));
+  Put("p21.jpg", jpeg);
+  EXPECT_EQ(Run({"p19.jpg",
+                 "p\x01"
+                 "20.jpg",
+                 "p21.jpg"}),
+            1);
+  const size_t first = errors.find('\n');
+  ASSERT_NE(first, std::string::npos) << errors;
+  EXPECT_TRUE(errors.starts_with("ぱんちれっと: JPEG エラー #")) << errors;
+  EXPECT_EQ(errors[first - 1], '.');
+  const std::string second = errors.substr(first + 1);
+  EXPECT_TRUE(second.starts_with("p\\x0120.jpg: ")) << errors;
+  EXPECT_GT(second.size(), std::string("p\\x0120.jpg: \n").size()) << errors;  // a reason
+  EXPECT_TRUE(Exists(folder.Path() + "加工済_p19.jpg"));
+  EXPECT_FALSE(Exists(folder.Path() + "加工済_p21.jpg"));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,283 @@
+#include "widgets/region.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryFile>
+#include <sstream>
+#include <string>
+
+#include "platform/errors.h"
+
+namespace {
+
+// The settings window's outline as "top-bottom: left-right, ..." bands.
+const char* const kBubbleBands =
+    "0-1: 26-261; 1-2: 24-263; 2-3: 23-264; 3-4: 22-265; 4-5: 21-266; 5-6: 21-267; "
+    "6-7: 20-268; 7-9: 20-269; 9-24: 20-270; 24-26: 19-270; 26-27: 18-270; 27-29: 17-270; "
+    "29-31: 16-270; 31-32: 15-270; 32-34: 14-270; 34-35: 13-270; 35-37: 12-270; "
+    "37-38: 11-270; 38-40: 10-270; 40-41: 9-270; 41-43: 8-270; 43-45: 7-270; 45-46: 6-270; "
+    "46-48: 5-270; 48-49: 4-19, 20-270; 49-50: 3-17, 20-270; 50-51: 3-15, 20-270; "
+    "51-52: 2-13, 20-270; 52-53: 1-11, 20-270; 53-54: 1-9, 20-270; 54-55: 0-7, 20-270; "
+    "55-56: 0-5, 20-270; 56-57: 1-3, 20-270; 57-311: 20-270; 311-313: 21-270; "
+    "313-314: 22-270; 314-315: 23-269; 315-316: 24-269; 316-317: 25-268; 317-318: 26-267; "
+    "318-319: 27-266; 319-320: 29-264";
+
+void Le32(std::vector<uint8_t>& out, int32_t v) {
+  for (int i = 0; i < 4; ++i)
+    out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+}
+
+// The block written out by hand from a band list.
+std::vector<uint8_t> BlockOf(const std::string& bands, int* bandCount) {
+  std::vector<int32_t> rects;
+  std::stringstream in(bands);
+  std::string band;
+  *bandCount = 0;
+  while (std::getline(in, band, ';')) {
+    int top = 0, bottom = 0, used = 0;
+    std::sscanf(band.c_str(), " %d-%d:%n", &top, &bottom, &used);
+    std::stringstream runs(band.substr(static_cast<size_t>(used)));
+    std::string run;
+    while (std::getline(runs, run, ',')) {
+      int left = 0, right = 0;
+      std::sscanf(run.c_str(), " %d-%d", &left, &right);
+      rects.insert(rects.end(), {left, top, right, bottom});
+    }
+    ++*bandCount;
+  }
+  const int32_t n = static_cast<int32_t>(rects.size() / 4);
+  std::vector<uint8_t> out;
+  for (int32_t v : {32, 1, n, 16 * n, 0, 0, 270, 320}) Le32(out, v);
+  for (int32_t v : rects) Le32(out, v);
+  return out;
+}
+
+std::vector<uint8_t> ReadAll(const QString& path) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+  const QByteArray bytes = file.readAll();
+  return {bytes.begin(), bytes.end()};
+}
+
+// A 24-bit picture from rows of characters: '.' is the key (the bottom-left
+// pixel must be '.'), any other character a shape pixel.
+Picture FromRows(const std::vector<std::string>& rows) {
+  Picture picture;
+  picture.Create(static_cast<int>(rows[0].size()), static_cast<int>(rows.size()), 24);
+  for (size_t y = 0; y < rows.size(); ++y)
+    for (size_t x = 0; x < rows[y].size(); ++x)
+      picture.SetPixel(static_cast<int>(x), static_cast<int>(y),
+                       rows[y][x] == '.' ? Rgb{0, 255, 255} : Rgb{255, 255, 128});
+  return picture;
+}
+
+template <typename E, typename F>
+std::string MessageOf(F&& call) {
+  try {
+    call();
+  } catch (const E& e) {
+    return e.Message();
+  }
+  return "(nothing raised)";
+}
+
+}  // namespace
+
+TEST(RegionData, TheCommittedBubbleScansToTheListedBlockByteForByte) {
+  Picture bubble;
+  bubble.LoadFromFile(PUNCHLET_ASSETS "/bubble.bmp");
+  ASSERT_EQ(bubble.Width(), 270);
+  ASSERT_EQ(bubble.Height(), 320);
+  EXPECT_EQ(QFile(PUNCHLET_ASSETS "/bubble.bmp").size(), 259894);
+
+  int bands = 0;
+  const std::vector<uint8_t> expected = BlockOf(kBubbleBands, &bands);
+  EXPECT_EQ(bands, 42);
+  ASSERT_EQ(expected.size(), 848u);
+
+  const RegionData scanned = TRgn::BuildRgnData(bubble);
+  EXPECT_EQ(scanned.Bytes(), expected);
+  EXPECT_EQ(ReadAll(PUNCHLET_ASSETS "/bubble.rgn"), expected);
+
+  // The look: aqua surround, black outline, pale yellow inside, and the
+  // shadow on the right two grey pixels then one silver.
+  EXPECT_EQ(bubble.Pixel(0, 0), (Rgb{0, 255, 255}));
+  EXPECT_EQ(bubble.Pixel(20, 150), (Rgb{0, 0, 0}));
+  EXPECT_EQ(bubble.Pixel(266, 150), (Rgb{0, 0, 0}));
+  EXPECT_EQ(bubble.Pixel(135, 150), (Rgb{255, 255, 128}));
+  EXPECT_EQ(bubble.Pixel(267, 150), (Rgb{128, 128, 128}));
+  EXPECT_EQ(bubble.Pixel(268, 150), (Rgb{128, 128, 128}));
+  EXPECT_EQ(bubble.Pixel(269, 150), (Rgb{192, 192, 192}));
+  EXPECT_EQ(bubble.Pixel(135, 316), (Rgb{0, 0, 0}));
+  EXPECT_EQ(bubble.Pixel(135, 319), (Rgb{192, 192, 192}));
+}
+
+TEST(RegionData, StoredPairLoadsWithoutScanningAndShapesTheWindow) {
+  QWidget window;
+  window.resize(270, 320);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setObjectName("Rgn1");
+  rgn->setGeometry(0, 0, 270, 320);
+  rgn->LoadStored(PUNCHLET_ASSETS "/bubble.bmp", PUNCHLET_ASSETS "/bubble.rgn");
+  ASSERT_NE(rgn->Rgn(), nullptr);
+  EXPECT_EQ(rgn->RgnSize(), 848);
+  const QRegion region = *rgn->Rgn();
+  EXPECT_TRUE(region.contains(QPoint(26, 0)));
+  EXPECT_FALSE(region.contains(QPoint(25, 0)));
+  EXPECT_TRUE(region.contains(QPoint(0, 54)));  // the tail's tip
+  EXPECT_FALSE(region.contains(QPoint(19, 50)));
+  EXPECT_TRUE(region.contains(QPoint(269, 100)));
+  EXPECT_EQ(region.boundingRect(), QRect(0, 0, 270, 320));
+
+  rgn->SetWndRgn();
+  EXPECT_EQ(window.mask(), region);
+  EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(rgn->Rgn(), nullptr);  // the window owns it now
+  // Handed over once: a second call finds no region and removes the shape.
+  rgn->SetWndRgn();
+  EXPECT_TRUE(window.mask().isEmpty());
+
+  // Painted plainly over the whole control.
+  const QImage shot = rgn->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(135, 150), QColor(255, 255, 128));
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(0, 255, 255));
+}
+
+TEST(RegionData, ScanRulesAllKeyOneBitAndTheRunLimit) {
+  // All key: a header and no rectangles.
+  Picture blank = FromRows({"....", "...."});
+  const RegionData empty = TRgn::BuildRgnData(blank);
+  std::vector<uint8_t> header;
+  for (int32_t v : {32, 1, 0, 0, 0, 0, 0, 0}) Le32(header, v);
+  EXPECT_EQ(empty.Bytes(), header);
+
+  // Identical rows make one band; a changed row starts the next.
+  Picture shape = FromRows({".##.#", ".##.#", "#....", "....."});
+  const auto rects = TRgn::BuildRgnData(shape).Rects();
+  ASSERT_TRUE(rects);
+  EXPECT_EQ(*rects, (std::vector<RgnRect>{{1, 0, 3, 2}, {4, 0, 5, 2}, {0, 2, 1, 3}}));
+
+  // 1-bit, both palette entries the same colour: scanned by index, and the
+  // control keeps the 8-bit picture.
+  Picture mono;
+  mono.Create(10, 2, 1);
+  mono.SetPalette({{0, 0, 0}, {0, 0, 0}});
+  mono.ScanLine(0)[0] = 0b0110'0000;
+  mono.ScanLine(0)[1] = 0b0100'0000;  // pixel 9
+  TRgn control;
+  control.SetRgnBmp(mono);
+  EXPECT_EQ(control.RgnBitmap().BitCount(), 8);
+  EXPECT_EQ(*control.RgnData().Rects(), (std::vector<RgnRect>{{1, 0, 3, 1}, {9, 0, 10, 1}}));
+
+  // 4-bit: the high nibble is the left pixel.
+  Picture nibbles;
+  nibbles.Create(4, 2, 4);
+  nibbles.SetPalette(std::vector<Rgb>(16, Rgb{9, 9, 9}));
+  nibbles.ScanLine(0)[0] = 0x50;
+  nibbles.ScanLine(0)[1] = 0x07;
+  EXPECT_EQ(*TRgn::BuildRgnData(nibbles).Rects(),
+            (std::vector<RgnRect>{{0, 0, 1, 1}, {3, 0, 4, 1}}));
+
+  // The run limit: 101 one-pixel runs pass when the last ends at the row's
+  // last or last-but-one pixel, not when it ends earlier or a 102nd follows.
+  const auto runs = [](int count, int trailingKeys) {
+    std::string row;
+    for (int i = 0; i < count; ++i) row += i ? ".#" : "#";
+    row += std::string(static_cast<size_t>(trailingKeys), '.');
+    return FromRows({row, std::string(row.size(), '.')});
+  };
+  for (int trailing : {0, 1}) {
+    Picture ok = runs(101, trailing);
+    EXPECT_EQ(TRgn::BuildRgnData(ok).Rects()->size(), 101u) << trailing;
+  }
+  for (const auto& [count, trailing] : {std::pair{101, 2}, std::pair{102, 0}}) {
+    Picture bad = runs(count, trailing);
+    EXPECT_EQ(MessageOf<EInvalidGraphic>([&] { TRgn::BuildRgnData(bad); }),
+              "ﾋﾞｯﾄﾏｯﾌﾟの形状が不適です")
+        << count << " runs, " << trailing << " key pixels after";
+  }
+  // A failed assignment leaves the control without bitmap and block.
+  Picture bad = runs(102, 0);
+  EXPECT_THROW(control.SetRgnBmp(bad), EInvalidGraphic);
+  EXPECT_TRUE(control.RgnBitmap().Empty());
+  EXPECT_EQ(control.RgnSize(), 0);
+
+  Picture none;
+  EXPECT_EQ(MessageOf<EInvalidGraphic>([&] { TRgn::BuildRgnData(none); }),
+            "ﾋﾞｯﾄﾏｯﾌﾟが正しくｾｯﾄされていません");
+}
+
+TEST(RegionData, RegionIsScaledToTheControlUnlessAutoSizeAndMovedToItsPlace) {
+  QWidget window;
+  TRgn* rgn = new TRgn(&window);
+  Picture picture = FromRows({"..##", "....", "...."});
+  rgn->SetRgnBmp(picture);
+  rgn->setGeometry(10, 5, 8, 3);  // twice as wide
+  rgn->UpdateRgn();
+  EXPECT_EQ(*rgn->Rgn(), QRegion(14, 5, 4, 1));
+
+  rgn->SetAutoSize(true);
+  EXPECT_EQ(rgn->size(), QSize(4, 3));
+  rgn->SetBounds(0, 0, 50, 50);
+  EXPECT_EQ(rgn->geometry(), QRect(0, 0, 4, 3));
+  rgn->setGeometry(0, 0, 8, 6);  // AutoSize: the region stays unscaled
+  rgn->UpdateRgn();
+  EXPECT_EQ(*rgn->Rgn(), QRegion(2, 0, 2, 1));
+}
+
+TEST(RegionData, FailuresSayWhatIsMissing) {
+  TRgn orphan;
+  orphan.setObjectName("Rgn1");
+  EXPECT_EQ(MessageOf<Exception>([&] { orphan.SetWndRgn(); }), "Parentが設定されていません");
+  EXPECT_EQ(MessageOf<Exception>([&] { orphan.UpdateRgn(); }), "Rgn1 のﾘｰｼﾞｮﾝ情報がありません");
+
+  // A stored block that is not one: cut short, or rectangles out of order.
+  Picture picture = FromRows({"#.#.", "...."});
+  orphan.ReadRgnBitmap(picture);
+  std::vector<uint8_t> good = TRgn::BuildRgnData(picture).Bytes();
+  for (int variant = 0; variant < 3; ++variant) {
+    std::vector<uint8_t> bytes = good;
+    if (variant == 0) bytes.resize(bytes.size() - 1);
+    if (variant == 1) std::swap_ranges(bytes.begin() + 32, bytes.begin() + 48, bytes.begin() + 48);
+    if (variant == 2) bytes[8] = 0xFF;  // a count far beyond the bytes
+    orphan.ReadRgnData(QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                  static_cast<qsizetype>(bytes.size())));
+    EXPECT_EQ(MessageOf<Exception>([&] { orphan.UpdateRgn(); }), "ｳｨﾝﾄﾞｳﾘｰｼﾞｮﾝが作成できません")
+        << variant;
+  }
+  EXPECT_THROW(orphan.LoadStored("/nonexistent/bubble.bmp", "/nonexistent/bubble.rgn"),
+               EFOpenError);
+  // A stored bitmap that is no BMP names its file.
+  QTemporaryFile notBmp;
+  ASSERT_TRUE(notBmp.open());
+  notBmp.write("BM but not a bitmap");
+  notBmp.close();
+  try {
+    orphan.LoadStored(notBmp.fileName(), PUNCHLET_ASSETS "/bubble.rgn");
+    ADD_FAILURE() << "a broken bitmap was taken";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.FileName(), notBmp.fileName().toStdString());
+  }
+}
+
+TEST(RegionData, TransparentPaintingShowsWhatLiesBeneathAtKeyPixels) {
+  QWidget window;
+  window.setAutoFillBackground(true);
+  QPalette palette = window.palette();
+  palette.setColor(QPalette::Window, Qt::red);
+  window.setPalette(palette);
+  window.resize(4, 2);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 4, 2);
+  rgn->SetTransparent(true);
+  Picture picture = FromRows({"..##", "...."});
+  rgn->SetRgnBmp(picture);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(0, 0), 1);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(2, 0), 0);
+  EXPECT_EQ(rgn->ColorBmp().pixelColor(0, 0), QColor(Qt::black));
+  const QImage shot = window.grab().toImage();
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::red));
+  EXPECT_EQ(shot.pixelColor(3, 0), QColor(255, 255, 128));
+}

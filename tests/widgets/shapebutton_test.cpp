@@ -1,0 +1,427 @@
+#include "widgets/shapebutton.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "ui_shapebuttonform.h"
+
+namespace {
+
+const QColor kPaleYellow(255, 255, 128);
+const QColor kUp(255, 255, 200);
+const QColor kYellow(255, 255, 0);
+const QColor kOrange(255, 128, 0);
+const QColor kSilver(192, 192, 192);
+const QColor kGrey(128, 128, 128);
+
+// A button set up as the settings window sets its choice buttons.
+TShapeButton* Button(QWidget* parent, QRect geometry, int group, const QString& caption = {}) {
+  auto* b = new TShapeButton(parent);
+  b->setGeometry(geometry);
+  b->SetCaption(caption);
+  b->SetColor(kPaleYellow);
+  b->SetColors({Qt::white, Qt::white, Qt::white, kYellow, kUp});
+  b->SetShapeShape(TShapeButton::stRoundRect);
+  b->SetShapeBevelColor(kOrange);
+  b->SetShapeShadowColor(kSilver);
+  b->SetShapeShadowDepth(4);
+  b->SetFontColor(kGrey);
+  b->SetEnterColor(Qt::black);
+  b->SetEnterColorChange(true);
+  b->SetMouseOver(true);
+  b->SetGroupIndex(group);
+  b->SetAllowAllUp(group != 0);
+  QFont font = b->font();
+  font.setPixelSize(16);
+  font.setBold(true);
+  font.setStyleStrategy(QFont::NoAntialias);
+  b->setFont(font);
+  return b;
+}
+
+void Show(QWidget& window) {
+  window.resize(300, 200);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+}
+
+QPoint Centre(const TShapeButton* b) { return QPoint(b->width() / 3, b->height() / 3); }
+
+void Click(TShapeButton* b) { QTest::mouseClick(b, Qt::LeftButton, {}, Centre(b)); }
+
+bool Shows(const QImage& image, const QColor& colour) {
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y) == colour) return true;
+  return false;
+}
+
+QRect Exclusive(int l, int t, int r, int b) { return QRect(QPoint(l, t), QPoint(r - 1, b - 1)); }
+
+// Runs the event loop until the condition holds, for at most two seconds.
+template <typename F>
+bool WaitFor(F&& condition) {
+  for (int i = 0; i < 100 && !condition(); ++i) QTest::qWait(20);
+  return condition();
+}
+
+void Send(QWidget* widget, QEvent::Type type) {
+  if (type == QEvent::Enter) {
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(widget, &enter);
+  } else {
+    QEvent leave(type);
+    QApplication::sendEvent(widget, &leave);
+  }
+}
+
+}  // namespace
+
+TEST(ShapeButton, OutlineCornersAndCaptionRectangleFollowSizeDepthAndState) {
+  TButtonShape shape;
+  shape.Shape = TShapeButton::stRoundRect;
+  shape.Shadow.Depth = 4;
+  const auto p = TShapeButton::ShapePoints(50, 22, shape);
+  EXPECT_EQ(p[0], QPoint(4, 4));
+  EXPECT_EQ(p[1], QPoint(50, 22));
+  EXPECT_EQ(p[2], QPoint(5, 5));  // min(46, 18) * 33 div 100
+  EXPECT_EQ(p[3], QPoint(5, 5));
+  EXPECT_EQ(p[4], QPoint(50, 22));
+  EXPECT_EQ(p[5], QPoint(9, 9));
+  shape.Shadow.Depth = 3;
+  EXPECT_EQ(TShapeButton::ShapePoints(18, 18, shape)[2], QPoint(4, 4));
+  shape.Shadow.Depth = 4;
+  EXPECT_EQ(TShapeButton::ShapePoints(90, 30, shape)[2], QPoint(8, 8));
+  shape.Shadow.Style = TShapeButton::hssNone;  // no shadow: the shape starts at 0
+  EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[0], QPoint(0, 0));
+  shape.Shadow.Style = TShapeButton::hssSolid;
+  shape.Square = true;  // narrowed by (46 - 18) div 2 at each end
+  EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[0], QPoint(18, 4));
+  EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[1], QPoint(36, 22));
+
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(0, 0, 50, 22), 1);
+  EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
+  // The cached outline follows the size and the shape settings.
+  EXPECT_EQ(b->Points()[2], QPoint(5, 5));
+  b->resize(18, 18);
+  b->SetShapeShadowDepth(3);
+  EXPECT_EQ(b->Points()[2], QPoint(4, 4));
+  b->resize(50, 22);
+  b->SetShapeShadowDepth(4);
+
+  // Released: shadow (4,4)-(50,22) under the body (1,1)-(46,18).
+  QImage up = b->grab().toImage();
+  EXPECT_EQ(up.pixelColor(20, 9), kUp);
+  EXPECT_EQ(up.pixelColor(45, 11), kOrange);
+  EXPECT_EQ(up.pixelColor(46, 11), kSilver);
+  EXPECT_EQ(up.pixelColor(49, 11), kSilver);
+  EXPECT_EQ(up.pixelColor(20, 17), kOrange);
+  EXPECT_EQ(up.pixelColor(20, 18), kSilver);
+  EXPECT_EQ(up.pixelColor(20, 21), kSilver);
+  EXPECT_EQ(up.pixelColor(49, 2), kPaleYellow);   // above the shadow
+  EXPECT_EQ(up.pixelColor(2, 20), kPaleYellow);   // left of the shadow
+  EXPECT_EQ(up.pixelColor(49, 21), kPaleYellow);  // the shadow's rounded corner
+
+  // Pressed toggle: no shadow, body (5,5)-(50,22), caption moved by the depth.
+  b->SetPressed(true);
+  EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
+  EXPECT_EQ(b->CaptionRect(), Exclusive(7, 7, 45, 17));
+  QImage down = b->grab().toImage();
+  EXPECT_FALSE(Shows(down, kSilver));
+  EXPECT_EQ(down.pixelColor(25, 12), kYellow);
+  EXPECT_EQ(down.pixelColor(49, 11), kOrange);
+  EXPECT_EQ(down.pixelColor(25, 21), kOrange);
+  EXPECT_EQ(down.pixelColor(2, 11), kPaleYellow);
+  EXPECT_EQ(down.pixelColor(25, 2), kPaleYellow);
+
+  // Disabled while pressed: the disabled fill, no shadow, the body moved,
+  // but the caption left in place.
+  b->setEnabled(false);
+  EXPECT_EQ(b->State(), TShapeButton::bsDisabledDown);
+  EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
+  QImage disabled = b->grab().toImage();
+  EXPECT_FALSE(Shows(disabled, kSilver));
+  EXPECT_EQ(disabled.pixelColor(25, 12), QColor(Qt::white));
+  EXPECT_EQ(disabled.pixelColor(49, 11), kOrange);
+  b->setEnabled(true);
+  EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
+}
+
+TEST(ShapeButton, GroupsToggleByClicksAndFromCodePerParent) {
+  QWidget window;
+  TShapeButton* a = Button(&window, QRect(10, 10, 50, 22), 1);
+  TShapeButton* b = Button(&window, QRect(70, 10, 50, 22), 1);
+  TShapeButton* c = Button(&window, QRect(130, 10, 50, 22), 1);
+  QWidget other(&window);  // a second parent with the same group number
+  other.setGeometry(0, 100, 300, 50);
+  TShapeButton* x = Button(&other, QRect(10, 10, 50, 22), 1);
+  Show(window);
+  QSignalSpy clicks(a, &TShapeButton::OnClick);
+
+  x->SetPressed(true);
+  Click(a);
+  EXPECT_TRUE(a->Pressed());
+  EXPECT_EQ(a->State(), TShapeButton::bsOptionSet);
+  EXPECT_EQ(clicks.count(), 1);
+  Click(b);
+  EXPECT_TRUE(b->Pressed());
+  EXPECT_FALSE(a->Pressed());
+  EXPECT_EQ(a->State(), TShapeButton::bsUp);
+  Click(b);  // all up allowed: released again
+  EXPECT_FALSE(a->Pressed() || b->Pressed() || c->Pressed());
+  EXPECT_TRUE(x->Pressed());
+
+  // Switching all-up off on one button switches it off for the group.
+  a->SetAllowAllUp(false);
+  EXPECT_FALSE(b->AllowAllUp());
+  EXPECT_FALSE(c->AllowAllUp());
+  EXPECT_TRUE(x->AllowAllUp());
+  Click(c);
+  EXPECT_TRUE(c->Pressed());
+  const int before = QSignalSpy(c, &TShapeButton::OnClick).count();
+  QSignalSpy cClicks(c, &TShapeButton::OnClick);
+  Click(c);  // the pressed toggle cannot be released
+  EXPECT_TRUE(c->Pressed());
+  EXPECT_EQ(c->State(), TShapeButton::bsOptionSet);
+  EXPECT_EQ(cClicks.count(), before);
+  c->SetPressed(false);
+  EXPECT_TRUE(c->Pressed());
+
+  // From code: the later one wins.
+  a->SetPressed(true);
+  b->SetPressed(true);
+  EXPECT_FALSE(a->Pressed() || c->Pressed());
+  EXPECT_TRUE(b->Pressed());
+  EXPECT_TRUE(x->Pressed());
+
+  // A push button can never be pressed.
+  TShapeButton* push = Button(&window, QRect(10, 50, 50, 22), 0);
+  push->SetPressed(true);
+  EXPECT_FALSE(push->Pressed());
+}
+
+TEST(ShapeButton, PushButtonHoversGoesDownAndNeverStaysPressed) {
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(10, 10, 90, 30), 0);
+  Show(window);
+  QSignalSpy clicks(b, &TShapeButton::OnClick);
+  QTest::mouseMove(b, Centre(b));
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  QTest::mousePress(b, Qt::LeftButton, {}, Centre(b));
+  EXPECT_EQ(b->State(), TShapeButton::bsDown);
+  EXPECT_EQ(clicks.count(), 0);  // not repeated: the release clicks
+  QTest::mouseRelease(b, Qt::LeftButton, {}, Centre(b));
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  EXPECT_EQ(clicks.count(), 1);
+  EXPECT_FALSE(b->Pressed());
+
+  // Dragged off while held: up, and the release outside does not click.
+  QTest::mousePress(b, Qt::LeftButton, {}, Centre(b));
+  QTest::mouseMove(b, QPoint(200, 25));
+  EXPECT_EQ(b->State(), TShapeButton::bsUp);
+  QTest::mouseMove(b, Centre(b));
+  EXPECT_EQ(b->State(), TShapeButton::bsDown);
+  QTest::mouseMove(b, QPoint(200, 25));
+  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(200, 25));
+  EXPECT_EQ(clicks.count(), 1);
+  EXPECT_EQ(b->State(), TShapeButton::bsUp);
+}
+
+TEST(ShapeButton, CornersAndShadowStripAreNotTheButton) {
+  QWidget window;
+  TShapeButton* toggle = Button(&window, QRect(10, 10, 50, 22), 1);
+  TShapeButton* push = Button(&window, QRect(10, 50, 50, 22), 0);
+  Show(window);
+  QSignalSpy clicks(push, &TShapeButton::OnClick);
+
+  // The hit region is the body's released place (0,0)-(46,18), rounded.
+  // (QTest takes the point (0, 0) for the widget's centre.)
+  for (const QPoint corner : {QPoint(45, 17), QPoint(45, 0), QPoint(0, 17), QPoint(48, 20),
+                              QPoint(47, 10), QPoint(20, 19)}) {
+    QTest::mouseClick(toggle, Qt::LeftButton, {}, corner);
+    EXPECT_FALSE(toggle->Tracking());
+    EXPECT_FALSE(toggle->Pressed()) << corner.x() << "," << corner.y();
+    QTest::mouseClick(push, Qt::LeftButton, {}, corner);
+  }
+  EXPECT_EQ(clicks.count(), 0);
+
+  // Pressed inside, released in a corner: a release outside.
+  QTest::mousePress(toggle, Qt::LeftButton, {}, QPoint(20, 9));
+  EXPECT_EQ(toggle->State(), TShapeButton::bsDown);
+  QTest::mouseRelease(toggle, Qt::LeftButton, {}, QPoint(0, 17));
+  EXPECT_FALSE(toggle->Pressed());
+  QTest::mousePress(push, Qt::LeftButton, {}, QPoint(20, 9));
+  QTest::mouseRelease(push, Qt::LeftButton, {}, QPoint(45, 17));
+  EXPECT_EQ(clicks.count(), 0);
+
+  // Without the shape test the whole rectangle counts.
+  toggle->SetAllowTransparency(false);
+  QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(49, 21));
+  EXPECT_TRUE(toggle->Pressed());
+}
+
+TEST(ShapeButton, RepeatedClickFiresOnPressThenAfterTheDelayThenEveryInterval) {
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(10, 10, 90, 30), 0);
+  b->SetRepeatedClick(true);
+  Show(window);
+  QElapsedTimer clock;
+  std::vector<qint64> at;
+  QObject::connect(b, &TShapeButton::OnClick, [&] { at.push_back(clock.elapsed()); });
+
+  // Held over the button.
+  QTest::mouseMove(b, Centre(b));
+  clock.start();
+  QTest::mousePress(b, Qt::LeftButton, {}, Centre(b));
+  ASSERT_EQ(at.size(), 1u);  // on the press
+  QTest::qWait(780);
+  QTest::mouseRelease(b, Qt::LeftButton, {}, Centre(b));
+  const qint64 held = clock.elapsed();
+  ASSERT_GE(at.size(), 3u) << "no repetitions while held";
+  EXPECT_GE(at[1], 500);
+  for (size_t i = 2; i < at.size(); ++i) EXPECT_GE(at[i] - at[i - 1], 99) << i;
+  EXPECT_LE(static_cast<qint64>(at.size()), 2 + (held - 500) / 100);
+  const size_t afterRelease = at.size();
+  QTest::qWait(250);
+  EXPECT_EQ(at.size(), afterRelease);  // the release stopped the timer
+
+  // Held but moved off: no repetitions, and no click at the release.
+  at.clear();
+  clock.restart();
+  QTest::mousePress(b, Qt::LeftButton, {}, Centre(b));
+  QTest::mouseMove(b, QPoint(200, 25));
+  QTest::qWait(700);
+  QTest::mouseRelease(b, Qt::LeftButton, {}, QPoint(200, 25));
+  EXPECT_EQ(at.size(), 1u);
+
+  // A quick click fires exactly once.
+  at.clear();
+  QTest::mouseMove(b, Centre(b));
+  Click(b);
+  QTest::qWait(50);
+  EXPECT_EQ(at.size(), 1u);
+}
+
+TEST(ShapeButton, CaptionTakesEnterColourWhenPressedOrHovered) {
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(10, 10, 90, 30), 1, "WW");
+  Show(window);
+  const QImage up = b->grab().toImage();
+  EXPECT_TRUE(Shows(up, kGrey));
+  EXPECT_FALSE(Shows(up, Qt::black));
+  b->SetPressed(true);  // pointer elsewhere
+  const QImage pressed = b->grab().toImage();
+  EXPECT_TRUE(Shows(pressed, Qt::black));
+  EXPECT_FALSE(Shows(pressed, kGrey));
+  b->SetEnterColorChange(false);
+  EXPECT_FALSE(Shows(b->grab().toImage(), Qt::black));
+}
+
+TEST(ShapeButton, AcceleratorTogglesOrClicksAndDoubleClickReportsPressed) {
+  QWidget window;
+  TShapeButton* toggle = Button(&window, QRect(10, 10, 50, 22), 1, "&L");
+  TShapeButton* push = Button(&window, QRect(10, 50, 90, 30), 0, "&OK");
+  Show(window);
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  QSignalSpy toggleClicks(toggle, &TShapeButton::OnClick);
+  QSignalSpy pushClicks(push, &TShapeButton::OnClick);
+
+  QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);
+  EXPECT_TRUE(toggle->Pressed());
+  EXPECT_EQ(toggleClicks.count(), 1);
+  QTest::keyClick(&window, Qt::Key_L, Qt::AltModifier);  // all up allowed
+  EXPECT_FALSE(toggle->Pressed());
+  EXPECT_EQ(toggleClicks.count(), 1);
+
+  QCursor::setPos(window.mapToGlobal(QPoint(250, 180)));
+  QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+  EXPECT_EQ(pushClicks.count(), 1);
+  EXPECT_FALSE(push->Pressed());
+  // It took the hover look; the hover check takes it away again, as the
+  // pointer is elsewhere.
+  EXPECT_EQ(push->State(), TShapeButton::bsMouseOver);
+  EXPECT_TRUE(WaitFor([&] { return push->State() == TShapeButton::bsUp; }));
+  push->setEnabled(false);
+  QTest::keyClick(&window, Qt::Key_O, Qt::AltModifier);
+  EXPECT_EQ(pushClicks.count(), 1);
+
+  // A double click on a released toggle: the first click presses it, the
+  // second press finds it pressed.
+  QSignalSpy doubles(toggle, &TShapeButton::OnDblClick);
+  QTest::mouseClick(toggle, Qt::LeftButton, {}, Centre(toggle));
+  QTest::mouseDClick(toggle, Qt::LeftButton, {}, Centre(toggle));
+  QTest::mouseRelease(toggle, Qt::LeftButton, {}, Centre(toggle));
+  EXPECT_EQ(doubles.count(), 1);
+}
+
+TEST(ShapeButton, PointerEnteringAndLeavingTheRectangleOrTheShape) {
+  QWidget window;
+  TShapeButton* b = Button(&window, QRect(10, 10, 50, 22), 1);
+  TShapeButton* shaped = Button(&window, QRect(10, 50, 50, 22), 1);
+  b->SetAllowTransparency(false);
+  Show(window);
+  QSignalSpy entered(b, &TShapeButton::OnMouseEnter);
+
+  // Without the shape test the rectangle's enter and leave decide.
+  Send(b, QEvent::Enter);
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  EXPECT_TRUE(b->MouseOver());
+  EXPECT_EQ(entered.count(), 1);
+  Send(b, QEvent::Leave);
+  EXPECT_EQ(b->State(), TShapeButton::bsUp);
+  EXPECT_FALSE(b->MouseOver());
+  // A move inside after leaving counts as entering.
+  QTest::mouseMove(b, QPoint(25, 10));
+  EXPECT_EQ(b->State(), TShapeButton::bsMouseOver);
+  EXPECT_EQ(entered.count(), 2);
+  Send(b, QEvent::Leave);
+
+  // With it, entering the rectangle alone changes nothing; the shape does.
+  Send(shaped, QEvent::Enter);
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+  QTest::mouseMove(shaped, QPoint(48, 20));  // the shadow strip
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+  QTest::mouseMove(shaped, QPoint(20, 9));
+  EXPECT_EQ(shaped->State(), TShapeButton::bsMouseOver);
+  QTest::mouseMove(shaped, QPoint(48, 20));
+  EXPECT_EQ(shaped->State(), TShapeButton::bsUp);
+
+  // A pressed toggle keeps its look while hovered.
+  b->SetPressed(true);
+  QTest::mouseMove(b, QPoint(25, 10));
+  EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
+}
+
+TEST(ShapeButton, FormDescriptionSetsEveryKindOfProperty) {
+  QWidget form;
+  Ui::ShapeButtonForm ui;
+  ui.setupUi(&form);
+  TShapeButton* b = ui.ShapeButton1_1;
+  EXPECT_EQ(b->Caption(), "L");
+  EXPECT_EQ(b->GroupIndex(), 1);
+  EXPECT_FALSE(b->AllowTransparency());
+  EXPECT_TRUE(b->RepeatedClick());
+  EXPECT_EQ(b->ButtonLayoutAlignment(), TShapeButton::agTopCenter);
+  EXPECT_EQ(b->Colors().Up, QColor(255, 255, 200));
+  EXPECT_EQ(b->Shape().Shape, TShapeButton::stRoundRect);
+  EXPECT_EQ(b->Shape().Shadow.Style, TShapeButton::hssTracing);
+  EXPECT_EQ(b->Shape().Shadow.Depth, 3);
+  // A button joining a group hands its AllowAllUp to the others, so every
+  // button of a group carries the group's value.
+  EXPECT_TRUE(b->AllowAllUp());
+  EXPECT_TRUE(ui.ShapeButton1_2->AllowAllUp());
+  ui.ShapeButton1_2->SetGroupIndex(0);
+  ui.ShapeButton1_2->SetAllowAllUp(false);
+  ui.ShapeButton1_2->SetGroupIndex(1);
+  EXPECT_FALSE(b->AllowAllUp());
+  EXPECT_FALSE(ui.Rgn1->AutoSize());
+}
