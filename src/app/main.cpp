@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,12 @@ int main(int argc, char** argv) {
     JPEGDefaults().EightBitOutput = screen->depth() <= 8;
 
   try {
+    // A batch's first pictures are made while the window is built.
+    std::shared_ptr<TMainForm1::TIntake> intake;
+    if (!arguments.empty()) intake = TMainForm1::BeginIntake(arguments);
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
+    MainForm1.UseIntake(std::move(intake));
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
     if (!MainForm1.HasArguments()) {

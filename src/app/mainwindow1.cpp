@@ -101,37 +101,12 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& en
 
 TMainForm1::~TMainForm1() = default;
 
-void TMainForm1::FormCreate() {
-  if (FArguments.empty()) return;  // the settings path: nothing to punch
-
-  LoadPunchSettings(FSettings);
-  MarkStartup("settings loaded");
-  jobList = BuildJobList(FArguments);
-  MarkStartup("job list built");
-  const RunMode mode = DecideMode(jobList.size());
-  if (mode == RunMode::None) {
-    FFinished = true;
-    return;
-  }
-  if (mode == RunMode::Batch) {
-    RunBatch();
-    FFinished = true;
-    close();
-    return;
-  }
-  const std::string& job = jobList.front();
-  jobExtension = ExtractFileExt(job);
-  const TComposition composition = FComposer->ComposeFile(job, FSettings, true);
-  ApplyComposition(composition);
-  if (composition.beep) QApplication::beep();
-  sourcePath = job;
-}
-
-// A batch in progress. Workers read, scale, compose and encode ahead; this
-// thread takes their results in job order and shows and saves each one.
+// A batch in progress. Workers read, scale, compose and encode ahead; the
+// window takes their results in job order and shows and saves each one.
 struct TMainForm1::TBatch {
-  // The workers' own copy; the job list stays as it is for the whole batch.
+  // The workers' own copies.
   PunchSettings settings;
+  std::vector<std::string> jobs;
   // One per worker: a composer keeps its overlay from job to job.
   std::vector<std::unique_ptr<TPunchComposer>> composers;
   // Declared after what its workers use, so it stops them first.
@@ -145,39 +120,86 @@ struct TMainForm1::TBatch {
   std::exception_ptr error;
 };
 
-namespace {
-// Calls back when the window hides: a Cancel then ends the batch at once
-// instead of when the next picture is done.
-class THideWatch : public QObject {
- public:
-  explicit THideWatch(std::function<void()> onHide) : FOnHide(std::move(onHide)) {}
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Hide) FOnHide();
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  std::function<void()> FOnHide;
+struct TMainForm1::TIntake {
+  PunchSettings settings;
+  std::vector<std::string> jobs;
+  std::unique_ptr<TBatch> batch;  // started, for two or more jobs
 };
-}  // namespace
 
-void TMainForm1::RunBatch() {
-  TBatch batch;
-  batch.settings = FSettings;
-  const size_t workers = std::min(TJobRunner::DefaultWorkerCount(), jobList.size());
+std::shared_ptr<TMainForm1::TIntake> TMainForm1::BeginIntake(
+    const std::vector<std::string>& arguments) {
+  auto intake = std::make_shared<TIntake>();
+  LoadPunchSettings(intake->settings);
+  MarkStartup("settings loaded");
+  intake->jobs = BuildJobList(arguments);
+  MarkStartup("job list built");
+  if (DecideMode(intake->jobs.size()) != RunMode::Batch) return intake;
+
+  intake->batch = std::make_unique<TBatch>();
+  TBatch& batch = *intake->batch;
+  batch.settings = intake->settings;
+  batch.jobs = intake->jobs;
+  const size_t workers = std::min(TJobRunner::DefaultWorkerCount(), batch.jobs.size());
   for (size_t i = 0; i < workers; ++i)
     batch.composers.push_back(std::make_unique<TPunchComposer>());
-  const std::vector<std::string>& jobs = jobList;
   batch.runner = std::make_unique<TJobRunner>(
-      jobs.size(),
-      [&batch, &jobs](size_t job, size_t worker) {
+      batch.jobs.size(),
+      [&batch](size_t job, size_t worker) {
         if (job == 0) MarkStartup("first job begun");
         TJobResult result;
-        result.composition = batch.composers[worker]->ComposeFile(jobs[job], batch.settings, false);
+        result.composition =
+            batch.composers[worker]->ComposeFile(batch.jobs[job], batch.settings, false);
         result.jpeg = EncodePunched(result.composition.picture);
         return result;
       },
       workers);
+  batch.runner->Start();
+  return intake;
+}
+
+void TMainForm1::FormCreate() {
+  if (FArguments.empty()) return;  // the settings path: nothing to punch
+
+  if (!FIntake) FIntake = BeginIntake(FArguments);
+  FSettings = FIntake->settings;
+  jobList = FIntake->jobs;
+  const RunMode mode = DecideMode(jobList.size());
+  if (mode == RunMode::None) {
+    FFinished = true;
+    return;
+  }
+  if (mode == RunMode::Batch) {
+    RunBatch(*FIntake->batch);
+    FIntake.reset();
+    FFinished = true;
+    close();
+    return;
+  }
+  const std::string& job = jobList.front();
+  jobExtension = ExtractFileExt(job);
+  const TComposition composition = FComposer->ComposeFile(job, FSettings, true);
+  ApplyComposition(composition);
+  if (composition.beep) QApplication::beep();
+  sourcePath = job;
+}
+
+namespace {
+// Calls back when the window is closed or hidden: a Cancel then ends the
+// batch at once instead of when the next picture is done.
+class TCloseWatch : public QObject {
+ public:
+  explicit TCloseWatch(std::function<void()> onClose) : FOnClose(std::move(onClose)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close || event->type() == QEvent::Hide) FOnClose();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> FOnClose;
+};
+}  // namespace
+
+void TMainForm1::RunBatch(TBatch& batch) {
   batch.runner->OnJobDone = [this] { PublishNextBatchPicture(); };
   batch.nextStep.setSingleShot(true);
   batch.nextStep.setInterval(0);
@@ -186,16 +208,17 @@ void TMainForm1::RunBatch() {
     FBatch->yielding = false;
     PublishNextBatchPicture();
   });
-  THideWatch hideWatch([&batch] {
+  TCloseWatch closeWatch([&batch] {
     if (!batch.ended) batch.nextStep.start();
   });
-  installEventFilter(&hideWatch);
+  installEventFilter(&closeWatch);
 
   FBatch = &batch;
-  batch.runner->Start();
-  batch.loop.exec();
+  // Results announced while the window was being built are waiting.
+  PublishNextBatchPicture();
+  if (!batch.ended) batch.loop.exec();
   FBatch = nullptr;
-  removeEventFilter(&hideWatch);
+  removeEventFilter(&closeWatch);
   batch.runner->Stop();
   if (batch.error) std::rethrow_exception(batch.error);
 }

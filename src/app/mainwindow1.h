@@ -46,6 +46,13 @@ class TMainForm1 : public QWidget {
   // Runs intake and the job loop. Pipeline failures propagate to the caller.
   void FormCreate();
 
+  // Intake done before the window is built: the settings, the job list and,
+  // for a batch, workers already making the first pictures, so building the
+  // window overlaps them. FormCreate takes it from UseIntake, or begins its own.
+  struct TIntake;
+  static std::shared_ptr<TIntake> BeginIntake(const std::vector<std::string>& arguments);
+  void UseIntake(std::shared_ptr<TIntake> intake) { FIntake = std::move(intake); }
+
   // True when FormCreate left nothing to wait for (no job, or a batch ran).
   bool Finished() const { return FFinished; }
   bool SingleMode() const { return jobList.size() == 1; }
@@ -83,7 +90,7 @@ class TMainForm1 : public QWidget {
 
  private:
   struct TBatch;
-  void RunBatch();
+  void RunBatch(TBatch& batch);
   void PublishNextBatchPicture();
   void ApplyComposition(const TComposition& composition);
   void ShowBatchProgress(size_t index, size_t count);
@@ -109,5 +116,6 @@ class TMainForm1 : public QWidget {
   QTimer* FTimer1 = nullptr;
   int FTimerTag = 0;
   bool FFinished = false;
+  std::shared_ptr<TIntake> FIntake;
   TBatch* FBatch = nullptr;  // the batch running inside FormCreate
 };

@@ -407,6 +407,28 @@ TEST_F(BatchTest, AFailureIsReportedInItsTurnEvenWhenALaterJobFailedFirst) {
   EXPECT_EQ(window.CaptionText(1), "210x158");  // the last picture shown is fine.jpg's
 }
 
+TEST_F(BatchTest, PicturesMadeWhileTheWindowIsBuiltAreSavedInTurn) {
+  std::vector<std::string> jobs;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 6; ++i) {
+    jobs.push_back(WriteCoded("q" + std::to_string(i) + ".jpg", Kind::Jpeg, 80, 60, i));
+    expected.push_back("加工済_q" + std::to_string(i) + ".jpg");
+  }
+  const std::shared_ptr<TMainForm1::TIntake> intake = TMainForm1::BeginIntake(jobs);
+  // The workers finish while nothing listens; their announcements are spent.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Outputs().empty());  // nothing is saved before the window's turn
+
+  TMainForm1 window(jobs, Screen(1024, 768, 0));
+  window.UseIntake(intake);
+  QTimer::singleShot(10000, &window, [&window] { window.ClearButton2Click(); });  // never hang
+  window.FormCreate();
+  EXPECT_TRUE(window.Finished());
+  EXPECT_EQ(Outputs(), expected);
+  EXPECT_EQ(window.OkCaption(), "6/6");
+}
+
 #ifdef PUNCHLET_EXE
 TEST_F(WindowTest, TheProgramPunchesAFolderInBatchWithoutADisplay) {
   fs::create_directories(root / "in" / "sub");
