@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Punchlet builds, tests and benchmarks with.
+# Installs the Debian 12 packages Punchlet builds, tests, packages and
+# benchmarks with.
 # Idempotent: packages already present are left alone.
 set -euo pipefail
 
@@ -11,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth
+  clang-format git
+  desktop-file-utils appstream dpkg-dev libglib2.0-bin
 )
 
 missing=()

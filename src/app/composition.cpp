@@ -6,6 +6,7 @@
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
 #include "imaging/jpegimage.h"
+#include "imaging/orientation.h"
 #include "platform/errors.h"
 #include "platform/paths.h"
 
@@ -142,10 +143,10 @@ Picture ReadJobPicture(const std::string& path) {
   if (IsBmpExtension(ext)) {
     picture.LoadFromFile(path);
   } else if (IsJpegExtension(ext)) {
+    // A camera's sideways photo is turned upright before anything measures it.
     TJPEGImage jpeg;
     jpeg.LoadFromFile(path);
-    jpeg.Decode();
-    picture.Assign(jpeg);
+    picture = DecodeUpright(jpeg);
   }
   return picture;
 }
@@ -166,13 +167,11 @@ static TScaledJob ReadAndScale(const std::string& path, SizeClass sizeClass) {
     // its full-size picture in memory.
     TJPEGImage jpeg;
     jpeg.LoadFromFile(path);
-    TStretcher stretcher([&job, sizeClass](int width, int height) {
+    job.picture = DecodeScaledUpright(jpeg, [&job, sizeClass](int width, int height) {
       job.orientation = OrientationOf(width, height);
       const TPictureSize target = TargetSize(sizeClass, job.orientation);
       return std::pair{target.width, target.height};
     });
-    jpeg.DecodeTo(stretcher);
-    job.picture = stretcher.Finish();
     return job;
   }
   return ScaleJob(ReadJobPicture(path), sizeClass);

@@ -67,16 +67,19 @@ struct TComposition {
 };
 
 // Reads a job's picture, choosing the reader by the extension alone. Any other
-// extension gives the empty picture, which the scaler refuses.
+// extension gives the empty picture, which the scaler refuses. A JPEG photo
+// comes out upright by its Exif orientation tag.
 Picture ReadJobPicture(const std::string& path);
 
-// A job's picture scaled into its size class, with the source's orientation.
+// A job's picture scaled into its size class, with the upright source's
+// orientation.
 struct TScaledJob {
   Picture picture;
   TOrientation orientation = TOrientation::Equal;
 };
 // Reads and scales one job. Gives the same pixels as ReadJobPicture followed
-// by Stretch to the size class's target, without keeping the full-size photo.
+// by Stretch to the size class's target (within 1 per channel for a turned
+// photo), without keeping the full-size photo.
 TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass);
 
 // Owns the corner overlay, which is kept from job to job as the preview

@@ -35,15 +35,14 @@ int main(int argc, char** argv) {
     if (!arguments.empty()) intake = TMainForm1::BeginIntake(arguments);
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
+    if (!MainForm1.HasArguments() && TApplication::Headless()) {
+      std::fprintf(stderr, "%s: 設定画面を表示するには画面が必要です\n", TApplication::Title);
+      return 2;
+    }
     MainForm1.UseIntake(std::move(intake));
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
-    if (!MainForm1.HasArguments()) {
-      // The settings window is not part of this build yet.
-      std::fprintf(stderr, "%s: 使い方: punchlet ファイルまたはフォルダ…\n", TApplication::Title);
-      return 2;
-    }
-    if (TApplication::Headless()) {
+    if (MainForm1.HasArguments() && TApplication::Headless()) {
       std::fprintf(
           stderr, "%s: プレビューを表示するには画面が必要です (一枚だけのときは確認画面が出ます)\n",
           TApplication::Title);

@@ -1,6 +1,7 @@
 #include "app/mainwindow1.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
@@ -18,6 +19,7 @@
 #include "app/jobrunner.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
+#include "app/settingwindow1.h"
 #include "app/startuptrace.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
@@ -49,6 +51,7 @@ TMainForm1::Environment TMainForm1::CurrentEnvironment() {
   Environment environment;
   if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
   environment.minute = QTime::currentTime().minute();
+  environment.pointer = QCursor::pos();
   return environment;
 }
 
@@ -158,7 +161,12 @@ std::shared_ptr<TMainForm1::TIntake> TMainForm1::BeginIntake(
 }
 
 void TMainForm1::FormCreate() {
-  if (FArguments.empty()) return;  // the settings path: nothing to punch
+  if (FArguments.empty()) {
+    // The program then ends at this window's first timer tick.
+    TSettingForm1::ShowBesidePointer(this, FSettings, FEnvironment.pointer,
+                                     FEnvironment.screenSize);
+    return;
+  }
 
   if (!FIntake) FIntake = BeginIntake(FArguments);
   FSettings = FIntake->settings;

@@ -5,6 +5,7 @@
 // worker threads, but shown and saved here in job order).
 #pragma once
 
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -35,6 +36,7 @@ class TMainForm1 : public QWidget {
   struct Environment {
     QSize screenSize;  // the primary screen's size
     int minute = 0;    // the local clock's minute at construction
+    QPoint pointer{};  // the mouse pointer's screen position at construction
   };
   static Environment CurrentEnvironment();
 

@@ -57,8 +57,9 @@ Axis MakeAxis(int sourceSize, int targetSize, double scale) {
   Axis axis;
   axis.spans.resize(static_cast<size_t>(targetSize));
   for (int t = 0; t < targetSize; ++t) {
-    // The upper bound falls a hair short of the next footprint, as the filter
-    // has always done; results depend on it.
+    // The upper bound stops a hair short of the next footprint, so a target
+    // pixel whose footprint ends exactly on a cell border does not take a
+    // zero-width sliver of the next cell; stored outputs depend on it.
     const double f0 = t * scale - 0.5;
     const double f1 = (t + 1) * scale - 0.500001;
     const int cellFirst = static_cast<int>(std::floor(f0));

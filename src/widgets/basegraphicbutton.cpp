@@ -24,7 +24,8 @@ TBaseGraphicButton::TBaseGraphicButton(QWidget* parent) : TBaseControl(parent) {
   setMouseTracking(true);
   FEnterColor = palette().color(QPalette::ButtonText);
   FFontColor = palette().color(QPalette::ButtonText);
-  FColor = palette().color(QPalette::Window);
+  // The window colour of the platform is the one of edit fields and lists.
+  FColor = palette().color(QPalette::Base);
 }
 
 TBaseGraphicButton::~TBaseGraphicButton() {
@@ -226,9 +227,11 @@ void TBaseGraphicButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void TBaseGraphicButton::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The second press of a double click is a press as well.
+  // The second press of a double click is a press as well; its click may
+  // delete the button.
+  const QPointer<TBaseGraphicButton> alive(this);
   MouseDown(event->button(), event->modifiers(), event->position().toPoint());
-  if (FPressed) emit OnDblClick();
+  if (alive && FPressed) emit OnDblClick();
 }
 
 void TBaseGraphicButton::mouseMoveEvent(QMouseEvent* event) {

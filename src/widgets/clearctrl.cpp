@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QChildEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -106,13 +107,18 @@ TClearControl::TClearControl(QWidget* parent)
       FColor(Opaque(QApplication::palette().color(QPalette::Button))) {
   setMaximumSize(320, 320);
   resize(260, 48);
-  MakeBtnImageAndRgn();  // a region request before any change must find one
+  setMouseTracking(true);  // OnMouseMove reports moves without a button held too
+  MakeBtnImageAndRgn();    // a region request before any change must find one
 }
 
 TClearControl::~TClearControl() = default;
 
 bool TClearControl::ExplicitlyHidden() const {
   return testAttribute(Qt::WA_WState_ExplicitShowHide) && testAttribute(Qt::WA_WState_Hidden);
+}
+
+bool TClearControl::MouseCaptured() {
+  return QWidget::mouseGrabber() != nullptr || QGuiApplication::mouseButtons() != Qt::NoButton;
 }
 
 void TClearControl::Changed() {
@@ -456,8 +462,7 @@ bool TClearControl::event(QEvent* event) {
 const QImage& TClearControl::ShownImage() const {
   if (!isEnabled() && FOptions.testFlag(sioDisableImage) && !FDisabled.isNull()) return FDisabled;
   if (FTracking && FPointerInside && !FPressed.isNull()) return FPressed;
-  if (!FHot.isNull() && HotTrackShown() && underMouse() && QWidget::mouseGrabber() == nullptr)
-    return FHot;
+  if (!FHot.isNull() && HotTrackShown() && underMouse() && !MouseCaptured()) return FHot;
   return FNormal;
 }
 
@@ -502,7 +507,7 @@ void TClearControl::childEvent(QChildEvent* event) {
 }
 
 void TClearControl::AutoSizeArrange() {
-  if (!FAutoSize || parentWidget() == nullptr) return;
+  if (!FAutoSize || FLoading || parentWidget() == nullptr) return;
   try {
     QSize size(16, 8);
     QSize caption;
@@ -532,13 +537,19 @@ bool TClearControl::UnderPointer(QPoint position) const {
   return form->childAt(mapTo(form, position)) == this;
 }
 
+QWidget* TClearControl::DraggedParent() {
+  // The grab point is kept as an offset from the pointer, so only the
+  // pointer's moves matter, in whatever coordinates the parent is placed.
+  return parentWidget() != nullptr ? parentWidget() : this;
+}
+
 void TClearControl::mousePressEvent(QMouseEvent* event) {
   const QPoint position = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
     FClicked = true;
     if (FParentDrag) {
       FDraggingParent = true;
-      FGrabPoint = event->globalPosition().toPoint() - window()->pos();
+      FGrabPoint = event->globalPosition().toPoint() - DraggedParent()->pos();
     } else if (FStyle != sbsImage) {
       FTracking = true;
       FPointerInside = true;
@@ -553,7 +564,7 @@ void TClearControl::mousePressEvent(QMouseEvent* event) {
 void TClearControl::mouseMoveEvent(QMouseEvent* event) {
   const QPoint position = event->position().toPoint();
   if (FDraggingParent) {
-    window()->move(event->globalPosition().toPoint() - FGrabPoint);
+    DraggedParent()->move(event->globalPosition().toPoint() - FGrabPoint);
   } else if (FTracking && position != FLastPos) {
     FLastPos = position;
     // Tested against the image now shown, so the boundary is the one seen.
@@ -596,7 +607,7 @@ void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
 
 void TClearControl::enterEvent(QEnterEvent* event) {
   QWidget::enterEvent(event);
-  if (!FTracking && HotTrackShown() && QWidget::mouseGrabber() == nullptr &&
+  if (!FTracking && HotTrackShown() && !MouseCaptured() &&
       (isEnabled() || !FOptions.testFlag(sioDisableImage)))
     update();
   emit OnMouseEnter();
@@ -610,6 +621,7 @@ void TClearControl::leaveEvent(QEvent* event) {
 }
 
 TClearButton::TClearButton(QWidget* parent) : TClearControl(parent) {
+  FLoading = true;
   BeginUpdate();
   SetOptions(sioDisableImage | sioHotTrackImage | sioTransAtDesigning | sioBorderAndShadow);
   QFont buttonFont = font();
@@ -617,15 +629,18 @@ TClearButton::TClearButton(QWidget* parent) : TClearControl(parent) {
   buttonFont.setBold(true);
   setFont(buttonFont);
   SetFontColor(QColor(0, 128, 0));
+  FLoading = false;
   EndUpdate();
 }
 
 TClearPanel::TClearPanel(QWidget* parent) : TClearControl(parent) {
+  FLoading = true;
   BeginUpdate();
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   SetStyle(sbsImage);
   SetOptions(sioHotTrackImage);
   SetBorderStyle(bsNone);
+  FLoading = false;
   EndUpdate();
 }
 

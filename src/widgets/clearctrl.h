@@ -111,6 +111,10 @@ class TClearControl : public QWidget {
   // Sets the size that AutoSizeArrange asks for, keeping the position.
   virtual void DoAutoSizeArrange(int width, int height);
 
+  // Set while a constructor applies its class's defaults, which are not
+  // changes: the control keeps its default size until the first real one.
+  bool FLoading = false;
+
   bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -128,6 +132,10 @@ class TClearControl : public QWidget {
   bool Edged() const { return FOptions.testFlag(sioBorderAndShadow); }
   bool HotTrackShown() const { return FOptions.testFlag(sioHotTrackImage) && FHotTrack; }
   bool ExplicitlyHidden() const;
+  // A held button, ours or any other, owns the pointer until released.
+  static bool MouseCaptured();
+  // What ParentDrag moves: the parent, or the control when it is a window.
+  QWidget* DraggedParent();
   void Changed();  // rebuild and repaint after a look-affecting change
   void PictureChanged();
   void WinRgnSet(bool pressed);
@@ -196,7 +204,7 @@ class TClearButton : public TClearControl {
   explicit TClearButton(QWidget* parent = nullptr);
 };
 
-// A container: children are part of its shape, and it can drag its window.
+// A container: children are part of its shape, and it can drag its parent.
 class TClearPanel : public TClearControl {
   Q_OBJECT
   Q_PROPERTY(bool ChildGraphicsTrans READ ChildGraphicsTrans WRITE SetChildGraphicsTrans)

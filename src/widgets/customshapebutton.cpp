@@ -59,18 +59,20 @@ TCustomShapeButton::TShapePoints TCustomShapeButton::ShapePoints(int width, int 
 }
 
 const TCustomShapeButton::TShapePoints& TCustomShapeButton::Points() const {
-  if (FPointsValid) return FPoints;
+  // The size is compared as well: a hidden widget gets its resize event
+  // only when shown.
+  if (FPointsValid && FPointsSize == size()) return FPoints;
   FPoints = ShapePoints(width(), height(), FShape);
-  // The hit region: the shape rectangle in its released place, moved by the
-  // full depth whatever the shadow style.
-  const int d = FShape.Shadow.Depth;
-  const int r = std::min(width() - d, height() - d) * FShape.RoundPercent / 100;
+  FPointsSize = size();
+  // The hit region: the shape rectangle where the released body is drawn.
+  // Without a shadow style the body is not moved, so neither is the region.
+  const int d = FShape.Shadow.Style == hssNone ? 0 : FShape.Shadow.Depth;
   FHitMask = QImage(std::max(width(), 1), std::max(height(), 1), QImage::Format_Grayscale8);
   FHitMask.fill(0);
   QPainter painter(&FHitMask);
   painter.setRenderHint(QPainter::Antialiasing, false);
   const QPoint shift(d, d);
-  RoundRect(painter, FPoints[0] - shift, FPoints[1] - shift, QPoint(r, r), 0, Qt::white, Qt::white);
+  RoundRect(painter, FPoints[0] - shift, FPoints[1] - shift, FPoints[2], 0, Qt::white, Qt::white);
   FPointsValid = true;
   return FPoints;
 }
@@ -134,11 +136,6 @@ void TCustomShapeButton::paintEvent(QPaintEvent*) {
   RoundRect(painter, points[3], points[4], points[5], FShape.Bevel.Width, FShape.Bevel.Color, fill);
 
   DrawCaption(painter, CaptionRect());
-}
-
-void TCustomShapeButton::resizeEvent(QResizeEvent* event) {
-  FPointsValid = false;
-  TBaseGraphicButton::resizeEvent(event);
 }
 
 void TCustomShapeButton::ShapeChanged() {

@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QImage>
 #include <QPoint>
+#include <QSize>
 #include <array>
 
 #include "widgets/basegraphicbutton.h"
@@ -133,7 +134,6 @@ class TCustomShapeButton : public TBaseGraphicButton {
   bool VerifyTransparency(QPoint point) const override;
 
   void paintEvent(QPaintEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void SetColorsField(QColor TShapeButtonColor::*field, const QColor& colour);
@@ -146,6 +146,7 @@ class TCustomShapeButton : public TBaseGraphicButton {
   mutable TShapePoints FPoints;
   // The hit region, rasterised as the body is: non-zero inside.
   mutable QImage FHitMask;
+  mutable QSize FPointsSize;
   mutable bool FPointsValid = false;
 };
 

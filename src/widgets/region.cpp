@@ -183,19 +183,35 @@ std::optional<QRegion> RegionData::ToRegion(double scaleX, double scaleY, QPoint
   if (!rects) return std::nullopt;
   std::vector<QRect> scaled;
   scaled.reserve(rects->size());
-  const auto at = [](int32_t v, double scale, int shift) {
-    return static_cast<int>(std::lround(v * scale)) + shift;
+  // Far beyond any screen, yet QRect's sums stay in range.
+  constexpr double kLimit = 1 << 28;
+  bool placeable = true;
+  const auto at = [&](int32_t v, double scale, int shift) {
+    const double placed = std::round(v * scale) + shift;
+    if (!(std::abs(placed) <= kLimit)) placeable = false;
+    return placeable ? static_cast<int>(placed) : 0;
   };
   for (const RgnRect& r : *rects) {
     const int left = at(r.left, scaleX, offset.x());
     const int top = at(r.top, scaleY, offset.y());
     const int right = at(r.right, scaleX, offset.x());
     const int bottom = at(r.bottom, scaleY, offset.y());
-    if (right > left && bottom > top) scaled.emplace_back(left, top, right - left, bottom - top);
+    if (!placeable) return std::nullopt;
+    if (right <= left || bottom <= top) continue;
+    // Shrinking may close the gap between two runs of a band: they become
+    // one rectangle, as the banded form wants.
+    if (!scaled.empty()) {
+      QRect& last = scaled.back();
+      if (last.top() == top && last.bottom() == bottom - 1 && last.right() + 1 == left) {
+        last.setRight(right - 1);
+        continue;
+      }
+    }
+    scaled.emplace_back(left, top, right - left, bottom - top);
   }
   QRegion region;
-  // Positive scales keep the bands and their order (rounding may make
-  // rectangles touch, never overlap), so the list stays a valid banding.
+  // Positive scales keep the bands and their order, and runs never overlap,
+  // so the list stays a valid banding.
   if (scaleX > 0 && scaleY > 0) {
     region.setRects(scaled.data(), static_cast<int>(scaled.size()));
   } else {
@@ -251,6 +267,9 @@ RegionData TRgn::BuildRgnData(Picture& bitmap) {
 
 void TRgn::BitmapChanged() {
   FBitmapImage = ToImage(FRgnBitmap);
+  // Masks of the old bitmap would paint the old picture.
+  FMaskBmp = QImage();
+  FColorBmp = QImage();
   update();
 }
 
@@ -359,8 +378,13 @@ void TRgn::UpdateRgn() {
 void TRgn::SetWndRgn() {
   QWidget* parent = parentWidget();
   if (!parent) throw Exception(SNoParent);
+  bool showAgain = false;
   if (parent->isWindow()) {
-    parent->setWindowFlag(Qt::FramelessWindowHint, true);
+    if (!(parent->windowFlags() & Qt::FramelessWindowHint)) {
+      // New window flags hide a shown window.
+      showAgain = parent->isVisible();
+      parent->setWindowFlag(Qt::FramelessWindowHint, true);
+    }
     // Only the bitmap and the controls are drawn: no background of its own.
     parent->setAutoFillBackground(false);
     parent->setAttribute(Qt::WA_NoSystemBackground, true);
@@ -372,6 +396,7 @@ void TRgn::SetWndRgn() {
   } else {
     parent->clearMask();
   }
+  if (showAgain) parent->show();
 }
 
 void TRgn::MakeMask() {

@@ -52,7 +52,7 @@ class RegionData {
   // rectangle checked); nothing when the bytes are not one.
   std::optional<std::vector<RgnRect>> Rects() const;
   // The region of a well-formed block, each rectangle scaled and then moved;
-  // nothing when the bytes are not one.
+  // nothing when the bytes are not one or a rectangle lands out of range.
   std::optional<QRegion> ToRegion(double scaleX = 1, double scaleY = 1, QPoint offset = {}) const;
 
  private:

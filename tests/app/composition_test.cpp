@@ -4,13 +4,18 @@
 #include <unistd.h>
 
 #include <QString>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
+#include "support/exifsegment.h"
+#include "support/tempfolder.h"
 
 namespace {
 
@@ -321,4 +326,40 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
     EXPECT_EQ(e.FileName(), dir + "photo.png");  // the report names the job
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST(Composition, SidewaysPhotoIsClassedAndCroppedUpright) {
+  TempFolder dir("compose-exif");
+  TJPEGImage encoder;
+  encoder.Assign(Coded(96, 64));  // stored landscape
+  const std::vector<uint8_t> stored = encoder.SaveToMemory();
+  PunchSettings square = Settings({.square = true, .corners = false});
+  TPunchComposer composer;
+  for (unsigned o : {1u, 3u, 5u, 6u, 8u}) {
+    const std::string path = dir.Path() + "photo" + std::to_string(o) + ".jpg";
+    const std::vector<uint8_t> file = exiftest::WithOrientation(stored, o, o == 8);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    const bool portrait = o >= 5;
+    const Picture upright = ReadJobPicture(path);
+    EXPECT_EQ(upright.Width(), portrait ? 64 : 96) << o;
+
+    const TScaledJob job = ReadAndScaleJob(path, SizeClass::M);
+    EXPECT_EQ(job.orientation, portrait ? TOrientation::Portrait : TOrientation::Landscape) << o;
+    EXPECT_EQ(job.picture.Width(), portrait ? 158 : 210) << o;
+
+    // The square is cut from the upright picture: the middle rows of a
+    // portrait one, the middle columns of a landscape one.
+    const TComposition result = composer.ComposeFile(path, square, false);
+    EXPECT_EQ(result.label1, "158x158") << o;
+    const Picture reference = Stretch(upright, portrait ? 158 : 210, portrait ? 210 : 158);
+    const int dx = portrait ? 0 : 26, dy = portrait ? 26 : 0;
+    int worst = 0;
+    for (int y = 0; y < 158; ++y)
+      for (int x = 0; x < 158; ++x) {
+        const Rgb p = result.picture.Pixel(x, y), q = reference.Pixel(x + dx, y + dy);
+        worst = std::max({worst, std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)});
+      }
+    EXPECT_LE(worst, 1) << o;
+  }
 }

@@ -272,6 +272,43 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   EXPECT_EQ(left, 1);
 }
 
+// With hot tracking on, only a free pointer lights the button: held and moved
+// off its pixels it shows the normal image, as a held button must.
+TEST(ClearButton, HotImageOnlyForAFreePointer) {
+  QWidget window;
+  window.resize(120, 90);
+  TClearButton button(&window);
+  button.BeginUpdate();
+  button.SetAutoSize(false);
+  button.resize(69, 50);
+  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  button.SetTransColor(Qt::black);
+  button.EndUpdate();
+  button.move(20, 20);
+  int moves = 0;
+  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QWindow* handle = window.windowHandle();
+  const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
+  const QPoint picture = button.mapTo(&window, QPoint(30, 30));
+  const QPoint probe(30, 30);  // normal, hot and pressed differ here
+  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
+
+  QTest::mouseMove(handle, picture);
+  EXPECT_EQ(shown(), button.HotImage().pixel(probe));
+  EXPECT_GE(moves, 1);  // moves are reported without a button held too
+  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+  QTest::mouseMove(handle, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+}
+
 // A panel whose size request fails, to see how the failure is reported.
 class FailingPanel : public TClearPanel {
  public:
@@ -283,6 +320,9 @@ class FailingPanel : public TClearPanel {
 
 TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   QWidget window;
+  // Creating a control is not a change: it keeps its default size.
+  EXPECT_EQ(TClearButton(&window).size(), QSize(260, 48));
+  EXPECT_EQ(TClearPanel(&window).size(), QSize(260, 48));
   TClearButton button(&window);
   button.resize(400, 30);
   EXPECT_EQ(button.size(), QSize(320, 30));
@@ -331,6 +371,59 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   // The panel's shape takes in the child's shape where it sits.
   EXPECT_TRUE(panel.mask().contains(inner.pos() + QPoint(12, 12)));
   EXPECT_FALSE(panel.mask().contains(inner.pos()));
+}
+
+// A child that paints only a small square of its area.
+class Dot : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(4, 4, 3, 3, Qt::red); }
+};
+
+TEST(ClearPanel, DragsItsParentAndShapesTheWindow) {
+  QWidget window;
+  window.resize(200, 150);
+  QWidget holder(&window);
+  holder.setGeometry(10, 10, 150, 120);
+  TClearPanel panel(&holder);
+  panel.SetAutoSize(false);
+  panel.setGeometry(5, 5, 100, 80);
+  panel.SetPicture(QPixmap::fromImage(CodedPicture(40, 30)));
+  panel.SetParentDrag(true);
+  // Only what a child without a shape of its own paints joins the panel's shape.
+  Dot dot(&panel);
+  dot.setGeometry(70, 50, 12, 12);
+  panel.SetChildGraphicsTrans(true);
+  panel.SetFormTrans(true);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+
+  // The window takes the panel's shape where the panel sits in it.
+  const QPoint offset = panel.mapTo(&window, QPoint(0, 0));
+  EXPECT_EQ(window.mask(), panel.mask().translated(offset));
+  EXPECT_TRUE(window.mask().contains(offset + QPoint(50, 40)));
+  EXPECT_FALSE(window.mask().contains(offset + QPoint(30 + 2, 25 + 2)));  // a see-through corner
+  EXPECT_TRUE(panel.mask().contains(QPoint(70 + 4, 50 + 4)));
+  EXPECT_FALSE(panel.mask().contains(QPoint(70 + 8, 50 + 8)));
+  EXPECT_FALSE(panel.mask().contains(QPoint(70, 50 + 11)));
+  panel.SetFormTrans(false);
+  EXPECT_TRUE(window.mask().isEmpty());
+
+  // Dragging moves the parent with the pointer; the panel stays where it is in it.
+  QWindow* handle = window.windowHandle();
+  const QPoint grab = offset + QPoint(50, 40);
+  const QPoint windowPos = window.pos();
+  QTest::mousePress(handle, Qt::LeftButton, {}, grab);
+  QTest::mouseMove(handle, grab + QPoint(7, 3));
+  QTest::mouseMove(handle, grab + QPoint(12, 9));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grab + QPoint(12, 9));
+  EXPECT_EQ(holder.pos(), QPoint(10 + 12, 10 + 9));
+  EXPECT_EQ(panel.pos(), QPoint(5, 5));
+  EXPECT_EQ(window.pos(), windowPos);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QTemporaryFile>
+#include <QTest>
 #include <sstream>
 #include <string>
 
@@ -237,11 +238,18 @@ TEST(RegionData, FailuresSayWhatIsMissing) {
   Picture picture = FromRows({"#.#.", "...."});
   orphan.ReadRgnBitmap(picture);
   std::vector<uint8_t> good = TRgn::BuildRgnData(picture).Bytes();
-  for (int variant = 0; variant < 3; ++variant) {
+  for (int variant = 0; variant < 4; ++variant) {
     std::vector<uint8_t> bytes = good;
     if (variant == 0) bytes.resize(bytes.size() - 1);
     if (variant == 1) std::swap_ranges(bytes.begin() + 32, bytes.begin() + 48, bytes.begin() + 48);
     if (variant == 2) bytes[8] = 0xFF;  // a count far beyond the bytes
+    if (variant == 3) {
+      // The last rectangle and the bounds reach the largest coordinate,
+      // which scaling to the control takes out of any range.
+      for (size_t at : {bytes.size() - 8, size_t{24}}) {
+        bytes[at] = 0xFF, bytes[at + 1] = 0xFF, bytes[at + 2] = 0xFF, bytes[at + 3] = 0x7F;
+      }
+    }
     orphan.ReadRgnData(QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                   static_cast<qsizetype>(bytes.size())));
     EXPECT_EQ(MessageOf<Exception>([&] { orphan.UpdateRgn(); }), "ｳｨﾝﾄﾞｳﾘｰｼﾞｮﾝが作成できません")
@@ -280,4 +288,50 @@ TEST(RegionData, TransparentPaintingShowsWhatLiesBeneathAtKeyPixels) {
   const QImage shot = window.grab().toImage();
   EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::red));
   EXPECT_EQ(shot.pixelColor(3, 0), QColor(255, 255, 128));
+}
+
+TEST(RegionData, ShrunkRegionStaysAValidBanding) {
+  // Scaled by a half, the runs 0-1 and 2-4 of a row meet at x = 1; the
+  // region must hold them as one rectangle, as a union of rectangles does.
+  QWidget window;
+  TRgn* rgn = new TRgn(&window);
+  Picture picture = FromRows({"#.##", "#.##", "....", "...."});
+  rgn->SetRgnBmp(picture);
+  rgn->setGeometry(0, 0, 2, 2);
+  rgn->UpdateRgn();
+  EXPECT_EQ(*rgn->Rgn(), QRegion(0, 0, 2, 1));
+  EXPECT_EQ(rgn->Rgn()->rectCount(), 1);
+}
+
+TEST(RegionData, ShapingAShownWindowKeepsItShown) {
+  QWidget window;
+  window.resize(270, 320);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 270, 320);
+  rgn->LoadStored(PUNCHLET_ASSETS "/bubble.bmp", PUNCHLET_ASSETS "/bubble.rgn");
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  rgn->SetWndRgn();
+  EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_FALSE(window.mask().isEmpty());
+}
+
+TEST(RegionData, SeeThroughPaintingFollowsTheCurrentBitmap) {
+  QWidget window;
+  window.resize(4, 2);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 4, 2);
+  rgn->SetTransparent(true);
+  Picture first = FromRows({"..##", "...."});
+  rgn->SetRgnBmp(first);
+  // Plain while another bitmap comes, then see-through again.
+  rgn->SetTransparent(false);
+  Picture second = FromRows({"##..", "...."});
+  rgn->SetRgnBmp(second);
+  rgn->SetTransparent(true);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(0, 0), 0);
+  EXPECT_EQ(rgn->MaskBmp().pixelIndex(3, 0), 1);
+  const QImage shot = rgn->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(255, 255, 128));
 }

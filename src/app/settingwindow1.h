@@ -1,0 +1,80 @@
+// TSettingForm1: the speech-bubble settings window. Its 22 group buttons and
+// Edit1 show the punch settings record of the preview window; the load
+// presses the buttons from the stored settings, OK stores them and closes,
+// Cancel closes without storing.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+#include "app/punchsettings.h"
+
+class QTimer;
+class TShapeButton;
+namespace Ui {
+class TSettingForm1;
+}
+
+class TSettingForm1 : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int ClientWidth = 270;
+  static constexpr int ClientHeight = 320;
+  static constexpr int MaxTypedText = 200;
+
+  // settings: the record the pipeline reads; it must outlive the window.
+  explicit TSettingForm1(PunchSettings& settings, QWidget* owner = nullptr);
+  ~TSettingForm1() override;
+
+  // Started without arguments: creates the window as SettingForm1, places it
+  // beside the pointer and shows it modally until it closes.
+  static void ShowBesidePointer(QWidget* owner, PunchSettings& settings, const QPoint& pointer,
+                                const QSize& screenSize);
+  // The window's top-left for a pointer position: right and bottom edges stay
+  // on the screen and the top not above it; the left edge is not clamped.
+  static QPoint PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize);
+  // The information page for a program file: its name without extension,
+  // appended as it is.
+  static QUrl InfoAddress(const QString& programFile);
+
+  void FormCreate();
+  // The load: presses the buttons from the stored settings, once.
+  void Timer1Timer();
+  // OK: stores the buttons and the text, then closes. A failed write is
+  // reported and the window stays open.
+  void ShapeButton0_1Click();
+  // Cancel: closes without storing.
+  void ShapeButton0_2Click();
+  // Info.: opens the information page; the window stays open.
+  void ShapeButton0Click();
+  // Enter is OK and Escape is Cancel, on the window and in Edit1.
+  bool FormKeyDown(int key);
+
+  bool Loaded() const { return FLoaded; }
+  QTimer* Timer1() const { return FTimer1; }
+  TShapeButton* GroupButton(int group, int number) const;
+  // The program file whose name the information page is sent; the running
+  // program's by default.
+  void SetProgramFile(const QString& path) { FProgramFile = path; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void ShowSettings();
+  void SetImprintText(const QString& text);
+
+  std::unique_ptr<Ui::TSettingForm1> ui;
+  PunchSettings& FSettings;
+  QTimer* FTimer1 = nullptr;
+  QString FProgramFile;
+  bool FLoaded = false;
+};
+
+// The settings window of this run, or null while there is none.
+extern TSettingForm1* SettingForm1;

@@ -1,0 +1,405 @@
+#include "app/settingwindow1.h"
+
+#include <gtest/gtest.h>
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include "app/mainwindow1.h"
+#include "app/settingsstore.h"
+#include "support/tempconfig.h"
+#include "widgets/region.h"
+#include "widgets/shapebutton.h"
+
+namespace {
+
+constexpr const char* kInitialText = "(ここに文字を入力)";
+
+// A window over a fresh settings file, shown as the user sees it.
+class SettingWindowTest : public ::testing::Test {
+ protected:
+  // Stores one chosen button per group (0: none) and the text.
+  void Store(const std::array<int, 6>& chosen, const std::string& text) {
+    PunchSettings stored;
+    for (int group = 1; group <= 6; ++group)
+      if (chosen[group - 1] != 0) stored.SetPressed(group, chosen[group - 1], true);
+    stored.imprintText = text;
+    SavePunchSettings(stored);
+  }
+  // What the key file holds: the pressed button of each group and the text.
+  using Choices = std::pair<std::array<int, 6>, std::string>;
+  static Choices Stored() {
+    PunchSettings stored;
+    LoadPunchSettings(stored);
+    Choices choices{{}, stored.imprintText};
+    for (int group = 1; group <= 6; ++group) choices.first[group - 1] = stored.PressedButton(group);
+    return choices;
+  }
+  std::string File() const { return TempConfigHome::ReadText(config.KeyFile()); }
+
+  std::unique_ptr<TSettingForm1> Open() {
+    auto window = std::make_unique<TSettingForm1>(record);
+    window->show();
+    return window;
+  }
+  static bool WaitForLoad(TSettingForm1& window) {
+    return QTest::qWaitFor([&] { return window.Loaded(); }, 3000);
+  }
+  static std::array<int, 6> PressedButtons(const TSettingForm1& window) {
+    std::array<int, 6> pressed{};
+    for (const PunchSettings::Button& button : PunchSettings::StoreOrder())
+      if (window.GroupButton(button.group, button.number)->Pressed())
+        pressed[button.group - 1] = button.number;
+    return pressed;
+  }
+  static void Click(QWidget* widget) {
+    QTest::mouseClick(widget, Qt::LeftButton, {},
+                      QPoint(widget->width() / 3, widget->height() / 3));
+  }
+  static QLineEdit* Edit1(const TSettingForm1& window) {
+    return window.findChild<QLineEdit*>(QStringLiteral("Edit1"));
+  }
+  // Replaces the text in Edit1 by typing and confirms it with Enter there.
+  static void TypeAndEnter(TSettingForm1& window, const QString& text) {
+    Edit1(window)->clear();
+    QTest::keyClicks(Edit1(window), text);
+    QTest::keyClick(Edit1(window), Qt::Key_Return);
+    EXPECT_FALSE(window.isVisible());
+  }
+  static QWidget* Control(const TSettingForm1& window, const char* name) {
+    return window.findChild<QWidget*>(QString::fromLatin1(name));
+  }
+
+  TempConfigHome config;
+  PunchSettings record;
+};
+
+TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
+  struct Row {
+    const char* name;
+    QRect geometry;
+    const char* text;
+    int group;  // group buttons only
+  };
+  // In creation order: later controls are drawn over earlier ones.
+  const Row rows[] = {
+      {"Rgn1", {0, 0, 270, 320}, nullptr, -1},
+      {"Shape6", {48, 96, 146, 36}, nullptr, -1},
+      {"Shape5", {36, 236, 221, 40}, nullptr, -1},
+      {"Label5", {44, 232, 54, 11}, " 文字焼き ", -1},
+      {"Shape4", {36, 184, 221, 44}, nullptr, -1},
+      {"Label4", {44, 180, 44, 11}, " 枠の色 ", -1},
+      {"Shape3", {92, 140, 146, 36}, nullptr, -1},
+      {"Label3", {100, 136, 78, 11}, " パンチ背景色 ", -1},
+      {"Shape2", {48, 52, 146, 36}, nullptr, -1},
+      {"Label1", {60, 48, 66, 11}, " パンチ形状 ", -1},
+      {"Shape1", {40, 8, 181, 36}, nullptr, -1},
+      {"Label2", {48, 4, 76, 11}, " パンチサイズ ", -1},
+      {"ShapeButton1_1", {48, 16, 50, 22}, "L", 1},
+      {"ShapeButton1_2", {104, 16, 50, 22}, "M", 1},
+      {"ShapeButton1_3", {160, 16, 50, 22}, "S", 1},
+      {"ShapeButton2_1", {56, 60, 60, 22}, "そのまま", 2},
+      {"ShapeButton2_2", {124, 60, 60, 22}, "正方形", 2},
+      {"ShapeButton3_1", {100, 148, 60, 22}, "白", 3},
+      {"ShapeButton3_2", {168, 148, 60, 22}, "黒", 3},
+      {"ShapeButton4_1", {44, 194, 36, 22}, "なし", 4},
+      {"ShapeButton4_2", {84, 188, 18, 18}, "", 4},
+      {"ShapeButton4_4", {116, 188, 18, 18}, "", 4},
+      {"ShapeButton4_6", {148, 188, 18, 18}, "", 4},
+      {"ShapeButton4_8", {180, 188, 18, 18}, "", 4},
+      {"ShapeButton4_10", {212, 188, 18, 18}, "", 4},
+      {"ShapeButton4_3", {100, 206, 18, 18}, "", 4},
+      {"ShapeButton4_5", {132, 206, 18, 18}, "", 4},
+      {"ShapeButton4_7", {164, 206, 18, 18}, "", 4},
+      {"ShapeButton4_9", {196, 206, 18, 18}, "", 4},
+      {"ShapeButton4_11", {228, 206, 18, 18}, "", 4},
+      {"ShapeButton5_1", {44, 244, 36, 22}, "なし", 5},
+      {"ShapeButton5_2", {84, 244, 36, 22}, "あり", 5},
+      {"ShapeButton0_1", {52, 282, 90, 30}, "OK", 0},
+      {"ShapeButton0_2", {152, 282, 90, 30}, "ｷｬﾝｾﾙ", 0},
+      {"Label6", {56, 92, 56, 11}, " 角丸加工 ", -1},
+      {"ShapeButton6_1", {56, 104, 60, 22}, "なし", 6},
+      {"ShapeButton6_2", {124, 104, 60, 22}, "あり", 6},
+      {"ShapeButton0", {232, 4, 32, 18}, "Info.", 0},
+      {"Edit1", {124, 246, 121, 19}, kInitialText, -1},
+  };
+  TSettingForm1 window(record);
+  EXPECT_EQ(window.size(), QSize(270, 320));
+  EXPECT_EQ(window.windowTitle(), "設定");
+  EXPECT_TRUE(window.windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+
+  std::vector<QString> order;
+  for (QObject* child : window.children())
+    if (child->isWidgetType()) order.push_back(child->objectName());
+  ASSERT_EQ(order.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(order[i], row.name);
+    QWidget* control = Control(window, row.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->geometry(), row.geometry);
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+      EXPECT_EQ(label->text(), row.text);
+    }
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+      EXPECT_EQ(edit->text(), row.text);
+    }
+    if (auto* button = qobject_cast<TShapeButton*>(control)) {
+      EXPECT_EQ(button->Caption(), row.text);
+      EXPECT_EQ(button->GroupIndex(), row.group);
+      EXPECT_EQ(button->AllowAllUp(), row.group != 0);
+      EXPECT_FALSE(button->Pressed());
+      EXPECT_EQ(button->font().pixelSize(), row.geometry.height() == 30 ? 16 : 11);
+      EXPECT_EQ(button->AllowTransparency(), row.group != 1);
+      const bool swatch = row.geometry.size() == QSize(18, 18);
+      EXPECT_EQ(button->ShapeShadowDepth(), swatch ? 3 : row.geometry.height() == 18 ? 2 : 4);
+    }
+  }
+  // The swatches: outline in their frame colour, the fuchsia one standing for pink.
+  const QColor swatches[] = {{0, 0, 255},   {0, 128, 0}, {0, 255, 0}, {0, 255, 255}, {128, 0, 128},
+                             {255, 0, 255}, {255, 0, 0}, {128, 0, 0}, {255, 128, 0}, {255, 255, 0}};
+  for (int number = 2; number <= 11; ++number)
+    EXPECT_EQ(window.GroupButton(4, number)->ShapeBevelColor(), swatches[number - 2]) << number;
+  // Typing starts in the text field.
+  EXPECT_EQ(Edit1(window)->maxLength(), 200);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  EXPECT_EQ(window.focusWidget(), Edit1(window));
+}
+
+TEST_F(SettingWindowTest, TheLoadPressesTheStoredChoicesAndOkStoresTheNewOnes) {
+  Store({3, 2, 1, 7, 2, 1}, "こんにちは");
+  auto window = Open();
+  // Half a second of the unloaded look first.
+  EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{}));
+  EXPECT_EQ(Edit1(*window)->text(), kInitialText);
+  ASSERT_TRUE(WaitForLoad(*window));
+  EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{3, 2, 1, 7, 2, 1}));
+  EXPECT_EQ(Edit1(*window)->text(), "こんにちは");
+  EXPECT_FALSE(window->Timer1()->isActive());
+
+  // The pressed button of a group stays pressed; another one takes over.
+  Click(window->GroupButton(1, 3));
+  Click(window->GroupButton(4, 7));
+  EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{3, 2, 1, 7, 2, 1}));
+  Click(window->GroupButton(1, 1));
+  Click(window->GroupButton(4, 11));
+  Click(window->GroupButton(6, 2));
+  Click(window->GroupButton(3, 2));
+  EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{1, 2, 2, 11, 2, 2}));
+
+  Click(Control(*window, "ShapeButton0_1"));
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(Stored(), Choices({1, 2, 2, 11, 2, 2}, "こんにちは"));
+  // The run's record follows what was stored.
+  EXPECT_EQ(record.sizeClass(), SizeClass::L);
+  EXPECT_EQ(record.frameColour(), FrameColour::Yellow);
+}
+
+TEST_F(SettingWindowTest, CancelAndEscapeStoreNothingWhileEnterInTheTextStores) {
+  Store({1, 1, 2, 3, 1, 2}, "before");
+  const std::string before = File();
+
+  auto cancelled = Open();
+  ASSERT_TRUE(WaitForLoad(*cancelled));
+  Click(cancelled->GroupButton(1, 3));
+  Click(Control(*cancelled, "ShapeButton0_2"));
+  EXPECT_FALSE(cancelled->isVisible());
+
+  auto escaped = Open();
+  ASSERT_TRUE(WaitForLoad(*escaped));
+  Click(escaped->GroupButton(2, 2));
+  QTest::keyClick(escaped.get(), Qt::Key_Escape);
+  EXPECT_FALSE(escaped->isVisible());
+  auto escapedInText = Open();
+  ASSERT_TRUE(WaitForLoad(*escapedInText));
+  QTest::keyClicks(Edit1(*escapedInText), "x");
+  QTest::keyClick(Edit1(*escapedInText), Qt::Key_Escape);
+  EXPECT_FALSE(escapedInText->isVisible());
+  EXPECT_EQ(File(), before);
+  // Cancel leaves the run's record as loaded.
+  EXPECT_EQ(record.PressedButton(1), 1);
+
+  auto typed = Open();
+  ASSERT_TRUE(WaitForLoad(*typed));
+  TypeAndEnter(*typed, "after");
+  EXPECT_EQ(Stored(), Choices({1, 1, 2, 3, 1, 2}, "after"));
+}
+
+TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
+  Store({3, 2, 2, 5, 2, 1}, "kept");
+  const std::string before = File();
+  auto window = Open();
+  ASSERT_FALSE(window->Loaded());
+  Click(Control(*window, "ShapeButton0_1"));
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(File(), before);
+
+  // Enter on a first run stores the defaults, not 22 zeros, and the text typed so far.
+  std::filesystem::remove(config.KeyFile());
+  auto first = Open();
+  TypeAndEnter(*first, "mine");
+  EXPECT_EQ(Stored(), Choices({2, 1, 1, 1, 1, 2}, "mine"));
+}
+
+TEST_F(SettingWindowTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
+  std::filesystem::create_directories(config.KeyFile());  // nothing can be written there
+  auto window = Open();
+  ASSERT_TRUE(WaitForLoad(*window));
+  Click(window->GroupButton(1, 1));
+  testing::internal::CaptureStderr();
+  Click(Control(*window, "ShapeButton0_1"));
+  const std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_NE(reported.find("'B1_01' の設定に失敗しました"), std::string::npos) << reported;
+  EXPECT_EQ(PressedButtons(*window)[0], 1);  // the choice is still there to try again
+}
+
+TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWhole) {
+  const QString stored300 = QString(300, QChar(u'あ'));
+  Store({2, 1, 1, 1, 2, 2}, stored300.toStdString());
+  auto window = Open();
+  ASSERT_TRUE(WaitForLoad(*window));
+  QLineEdit* edit = Edit1(*window);
+  EXPECT_EQ(edit->text(), stored300);
+  edit->end(false);
+  QTest::keyClicks(edit, "x");  // no room to grow
+  EXPECT_EQ(edit->text(), stored300);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(QString::fromStdString(Stored().second), stored300);
+
+  auto typed = Open();
+  ASSERT_TRUE(WaitForLoad(*typed));
+  Edit1(*typed)->clear();
+  QTest::keyClicks(Edit1(*typed), QString(250, QChar(u'b')));
+  EXPECT_EQ(Edit1(*typed)->text(), QString(200, QChar(u'b')));
+}
+
+// Runs the no-argument start with the pointer and screen given; answers
+// where the settings window stood.
+QPoint PlaceFor(QPoint pointer, QSize screen) {
+  TMainForm1 preview({}, {screen, 0, pointer});
+  QPoint placed(-1, -1);
+  QTimer::singleShot(0, [&] {
+    EXPECT_TRUE(SettingForm1->isModal());
+    EXPECT_EQ(SettingForm1->parent(), &preview);
+    placed = SettingForm1->pos();
+    SettingForm1->ShapeButton0_2Click();
+  });
+  preview.FormCreate();
+  EXPECT_FALSE(SettingForm1->isVisible());
+  return placed;
+}
+
+TEST_F(SettingWindowTest, TheWindowOpensBesideThePointerAndStaysOnTheScreen) {
+  const QSize screen(1024, 768);
+  EXPECT_EQ(PlaceFor({300, 400}, screen), QPoint(305, 340));
+  EXPECT_EQ(PlaceFor({1000, 400}, screen), QPoint(754, 340));        // flush right
+  EXPECT_EQ(PlaceFor({300, 760}, screen), QPoint(305, 448));         // flush bottom
+  EXPECT_EQ(PlaceFor({1020, 767}, screen), QPoint(754, 448));        // the corner
+  EXPECT_EQ(PlaceFor({300, 59}, screen), QPoint(305, 0));            // not above the top
+  EXPECT_EQ(PlaceFor({-100, 400}, screen), QPoint(-95, 340));        // the left is left alone
+  EXPECT_EQ(PlaceFor({300, 100}, QSize(200, 200)), QPoint(-70, 0));  // too small a screen
+  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));           // Cancel stored nothing
+}
+
+TEST_F(SettingWindowTest, TheBubbleShapesTheWindow) {
+  auto window = Open();
+  const QByteArray block = [] {
+    QFile file(QString::fromUtf8(kBubbleRgnDataResource));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }();
+  const auto stored = RegionData(std::vector<uint8_t>(block.begin(), block.end())).ToRegion();
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(window->mask(), *stored);
+  // The tail's tip reaches the left edge in rows 54 and 55 only.
+  for (const auto& [point, inside] : std::vector<std::pair<QPoint, bool>>{{{0, 54}, true},
+                                                                          {{0, 55}, true},
+                                                                          {{0, 53}, false},
+                                                                          {{0, 56}, false},
+                                                                          {{19, 100}, false},
+                                                                          {{20, 100}, true},
+                                                                          {{269, 100}, true},
+                                                                          {{269, 8}, false},
+                                                                          {{2, 300}, false},
+                                                                          {{28, 319}, false},
+                                                                          {{29, 319}, true}}) {
+    EXPECT_EQ(window->mask().contains(point), inside) << point.x() << "," << point.y();
+  }
+  // Outside the bubble there is nothing to click: no control reaches there.
+  int outside = 0;
+  for (int y = 0; y < 320; ++y) {
+    for (int x = 0; x < 270; ++x) {
+      if (window->mask().contains(QPoint(x, y))) continue;
+      ++outside;
+      QWidget* hit = window->childAt(x, y);
+      ASSERT_EQ(hit, nullptr) << x << "," << y << " " << hit->objectName().toStdString();
+    }
+  }
+  EXPECT_GT(outside, 6000);  // the strip left of the body, less the tail, and the corners
+  // A press there through the window's own dispatch changes nothing.
+  ASSERT_TRUE(WaitForLoad(*window));
+  const std::array<int, 6> before = PressedButtons(*window);
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, QPoint(2, 30));
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, QPoint(268, 1));
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(PressedButtons(*window), before);
+}
+
+// Takes the addresses the window hands to the desktop.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  std::vector<QUrl> urls;
+
+ public slots:
+  void open(const QUrl& url) { urls.push_back(url); }
+};
+
+TEST_F(SettingWindowTest, InfoSendsTheProgramNameAndKeepsTheWindowOpen) {
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+  auto window = Open();
+  window->SetProgramFile(QStringLiteral("/opt/my tools/punch let.exe"));
+  Click(Control(*window, "ShapeButton0"));
+  window->SetProgramFile(QStringLiteral("/usr/bin/punchlet"));
+  Click(Control(*window, "ShapeButton0"));
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  EXPECT_TRUE(window->isVisible());
+
+  ASSERT_EQ(catcher.urls.size(), 2u);
+  for (const QUrl& url : catcher.urls) {
+    EXPECT_EQ(url.path(), "/info.php");
+    EXPECT_EQ(QUrlQuery(url).queryItemValue("pf"), "w");
+  }
+  EXPECT_EQ(QUrlQuery(catcher.urls[0]).queryItemValue("sn", QUrl::FullyDecoded), "punch let");
+  EXPECT_EQ(QUrlQuery(catcher.urls[1]).queryItemValue("sn"), "punchlet");
+  EXPECT_EQ(TSettingForm1::InfoAddress("/a/b.c.exe").toString(),
+            "https://tessaly.example/info.php?pf=w&sn=b.c");
+}
+
+#ifdef PUNCHLET_EXE
+TEST_F(SettingWindowTest, WithoutADisplayTheSettingsWindowIsRefused) {
+  const std::string command =
+      std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + PUNCHLET_EXE + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 2);
+  EXPECT_NE(output.find("画面が必要"), std::string::npos) << output;
+  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));
+}
+#endif
+
+}  // namespace
+
+#include "settingwindow1_test.moc"

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Checks what a user gets: installs the build into a temporary DESTDIR and
+# validates the launcher and the metainfo there, builds the Debian package and
+# checks its fields and contents, then unpacks the package and punches the
+# samples with the program from its installed place, once directly and once
+# through the launcher as a desktop would start it with dropped files.
+# Usage: tools/check-install.sh [BUILD_DIR]   (default: build, already built)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "check-install: $*" >&2
+  exit 1
+}
+
+echo "== install into a temporary DESTDIR"
+DESTDIR="$work/destdir" cmake --install "$build" --prefix /usr >/dev/null
+root="$work/destdir/usr"
+desktop="$root/share/applications/punchlet.desktop"
+metainfo=$(echo "$root"/share/metainfo/*.metainfo.xml)
+desktop-file-validate "$desktop"
+appstreamcli validate --no-net "$metainfo"
+grep -qx 'Exec=punchlet %F' "$desktop" || fail "the launcher does not pass dropped files"
+grep -qx 'MimeType=image/jpeg;image/bmp;inode/directory;' "$desktop" || fail "MIME types"
+for size in 16 22 24 32 48 64 128 256; do
+  [ -s "$root/share/icons/hicolor/${size}x${size}/apps/punchlet.png" ] || fail "no ${size}px icon"
+done
+gzip -t "$root/share/man/man1/punchlet.1.gz"
+[ -x "$root/bin/punchlet" ] || fail "no program in bin/"
+
+echo "== Debian package"
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls -t "$build"/punchlet_*.deb | head -n 1)
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Section)" = graphics ] || fail "section is $(field Section)"
+depends=$(field Depends)
+for needed in fonts-ipafont-gothic libqt6widgets6 libjpeg62-turbo libc6; do
+  grep -q "\b$needed\b" <<<"$depends" || fail "Depends lacks $needed: $depends"
+done
+[ -n "$(field Description)" ] || fail "no description"
+# The package holds exactly what the install rules put in place.
+(cd "$work/destdir" && find . -type f | sort) >"$work/installed"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$work/packaged"
+diff -u "$work/installed" "$work/packaged" || fail "package and install differ"
+echo "$(basename "$deb"): $(wc -l <"$work/packaged") files; Depends: $depends"
+
+echo "== the packaged program punches the samples"
+dpkg-deb -x "$deb" "$work/unpacked"
+program="$work/unpacked/usr/bin/punchlet"
+mkdir -p "$work/config" "$work/direct" "$work/launched"
+cp -R samples/. "$work/direct/"
+rm -f "$work/direct/SOURCES.md"
+cp -R "$work/direct/." "$work/launched/"
+pictures=$(find "$work/direct" -type f | wc -l)
+# No display: batch mode on Qt's offscreen platform.
+run_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/config")
+"${run_env[@]}" "$program" "$work/direct" || fail "the batch failed"
+written=$(find "$work/direct" -name '加工済_*.jpg' | wc -l)
+[ "$written" -eq "$pictures" ] || fail "$written outputs for $pictures pictures"
+for output in $(find "$work/direct" -name '加工済_*.jpg'); do
+  [ "$(head -c 2 "$output" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "$output is no JPEG"
+done
+
+# The launcher, started the way a desktop starts it when files and a folder
+# are dropped on it: its Exec line with the paths for %F, the program found
+# on PATH. It runs detached, so wait for its outputs.
+dropped=("$work"/launched/*)
+PATH="$work/unpacked/usr/bin:$PATH" "${run_env[@]}" \
+  gio launch "$work/unpacked/usr/share/applications/punchlet.desktop" "${dropped[@]}"
+count_launched() { find "$work/launched" -name '加工済_*.jpg' | wc -l; }
+for _ in $(seq 1 150); do
+  [ "$(count_launched)" -eq "$pictures" ] && break
+  sleep 0.2
+done
+[ "$(count_launched)" -eq "$pictures" ] || fail "the launcher punched $(count_launched) of $pictures"
+echo "installed tree: $written outputs from the program, $pictures through the launcher"
