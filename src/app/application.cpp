@@ -1,7 +1,6 @@
 #include "app/application.h"
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -67,8 +66,10 @@ void SelectPlatformForEnvironment() {
 }
 
 void InstallFontSubstitutes() {
+  // Substitutes only count when the face itself is missing, so no look-up is
+  // needed here: asking the font database would load every font's
+  // configuration before a batch's first picture, which needs no font.
   const QString designFace = QString::fromUtf8("ＭＳ Ｐゴシック");
-  if (QFontDatabase::hasFamily(designFace)) return;
   QFont::insertSubstitutions(designFace, {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
                                           QStringLiteral("Noto Sans CJK JP")});
 }

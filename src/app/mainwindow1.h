@@ -1,7 +1,8 @@
 // TMainForm1: the borderless preview window. Its FormCreate runs the whole
 // pipeline: intake, then per job read, scale and compose; a single picture is
 // then shown sliding in and waits for OK/Cancel, a batch is saved picture by
-// picture with its progress on the OK button.
+// picture with its progress on the OK button (the pictures are made ahead on
+// worker threads, but shown and saved here in job order).
 #pragma once
 
 #include <QPoint>
@@ -47,6 +48,13 @@ class TMainForm1 : public QWidget {
   // Runs intake and the job loop. Pipeline failures propagate to the caller.
   void FormCreate();
 
+  // Intake done before the window is built: the settings, the job list and,
+  // for a batch, workers already making the first pictures, so building the
+  // window overlaps them. FormCreate takes it from UseIntake, or begins its own.
+  struct TIntake;
+  static std::shared_ptr<TIntake> BeginIntake(const std::vector<std::string>& arguments);
+  void UseIntake(std::shared_ptr<TIntake> intake) { FIntake = std::move(intake); }
+
   // True when FormCreate left nothing to wait for (no job, or a batch ran).
   bool Finished() const { return FFinished; }
   bool SingleMode() const { return jobList.size() == 1; }
@@ -75,6 +83,7 @@ class TMainForm1 : public QWidget {
   std::vector<std::string> jobList;
 
   // Called once a batch picture has been saved (tests press Cancel here).
+  // The event loop runs once after it, before the next picture.
   std::function<void(int index)> OnBatchPictureSaved;
 
  protected:
@@ -82,6 +91,9 @@ class TMainForm1 : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  struct TBatch;
+  void RunBatch(TBatch& batch);
+  void PublishNextBatchPicture();
   void ApplyComposition(const TComposition& composition);
   void ShowBatchProgress(size_t index, size_t count);
   void LayoutAnchoredControls();
@@ -106,4 +118,6 @@ class TMainForm1 : public QWidget {
   QTimer* FTimer1 = nullptr;
   int FTimerTag = 0;
   bool FFinished = false;
+  std::shared_ptr<TIntake> FIntake;
+  TBatch* FBatch = nullptr;  // the batch running inside FormCreate
 };

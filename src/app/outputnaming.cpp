@@ -40,14 +40,18 @@ std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t
   throw ESaveError(FileMessage(SAllNamesTaken, source));
 }
 
-std::string SavePunched(const std::string& sourcePath, const Picture& picture) {
+std::vector<uint8_t> EncodePunched(const Picture& picture) {
   TJPEGImage jpeg;
   jpeg.Assign(picture);
   jpeg.Quality = 100;
   // Baseline colour whatever the process-wide defaults say.
   jpeg.Grayscale = false;
   jpeg.ProgressiveEncode = false;
-  const std::vector<uint8_t>& bytes = jpeg.SaveToMemory();
+  std::vector<uint8_t> bytes = jpeg.SaveToMemory();
   if (bytes.empty()) throw EInvalidGraphic(SInvalidBitmap);
-  return SaveUnderFreeName(sourcePath, bytes);
+  return bytes;
+}
+
+std::string SavePunched(const std::string& sourcePath, const Picture& picture) {
+  return SaveUnderFreeName(sourcePath, EncodePunched(picture));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 class Picture;
 
@@ -32,7 +33,10 @@ bool CandidateTaken(const std::string& path);
 std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
                               bool (*taken)(const std::string&) = CandidateTaken);
 
-// Encodes the picture as a baseline JPEG at quality 100 in memory and saves it
-// with SaveUnderFreeName; returns the path written. An empty picture raises
-// EInvalidGraphic rather than writing an empty file.
+// The picture as a baseline JPEG file at quality 100, in memory. An empty
+// picture raises EInvalidGraphic rather than giving an empty file. Safe on any
+// thread: a batch encodes ahead on its workers.
+std::vector<uint8_t> EncodePunched(const Picture& picture);
+
+// EncodePunched, then SaveUnderFreeName; returns the path written.
 std::string SavePunched(const std::string& sourcePath, const Picture& picture);

@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "app/application.h"
+#include "app/composition.h"
+#include "app/outputnaming.h"
 #include "app/settingsstore.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
@@ -229,6 +236,197 @@ TEST_F(WindowTest, NoPictureEndsAtOnceAndAFailureStopsTheBatch) {
   TMainForm1 batch({good, (root / "bad.jpg").string(), after}, Screen(1024, 768, 0));
   EXPECT_THROW(batch.FormCreate(), EJPEG);
   EXPECT_EQ(Outputs(), std::vector<std::string>{"加工済_good.jpg"});
+}
+
+// The batch runs on worker threads; these tests fix their number so that the
+// pictures really are made ahead of the one being shown.
+class BatchTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    setenv("PUNCHLET_WORKERS", "3", 1);
+  }
+  void TearDown() override {
+    unsetenv("PUNCHLET_WORKERS");
+    WindowTest::TearDown();
+  }
+
+  enum class Kind { Jpeg, GreyJpeg, Bmp24, Bmp8 };
+
+  // A picture whose every pixel depends on `code`, so that one job's output
+  // can never pass for another's.
+  std::string WriteCoded(const std::string& name, Kind kind, int width, int height, int code) {
+    const std::string path = (root / name).string();
+    fs::create_directories(fs::path(path).parent_path());
+    const auto value = [code](int x, int y, int channel) {
+      return static_cast<uint8_t>((x * (channel + 1) + y * (3 - channel) + 53 * code) & 0xFF);
+    };
+    if (kind == Kind::Jpeg || kind == Kind::GreyJpeg) {
+      Picture picture;
+      picture.Create(width, height, 24);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+          picture.SetPixel(x, y, Rgb{value(x, y, 0), value(x, y, 1), value(x, y, 2)});
+      TJPEGImage jpeg;
+      jpeg.Assign(picture);
+      jpeg.Grayscale = kind == Kind::GreyJpeg;
+      jpeg.SaveToFile(path);
+    } else if (kind == Kind::Bmp24) {
+      QImage image(width, height, QImage::Format_RGB888);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+          image.setPixel(x, y, qRgb(value(x, y, 0), value(x, y, 1), value(x, y, 2)));
+      EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+    } else {
+      QImage image(width, height, QImage::Format_Indexed8);
+      image.setColorCount(256);
+      for (int i = 0; i < 256; ++i) image.setColor(i, qRgb(i, (i * 7 + code) & 0xFF, 255 - i));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) image.setPixel(x, y, value(x, y, 1));
+      EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+    }
+    return path;
+  }
+
+  static std::string FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+};
+
+bool SamePixels(const Picture& a, const Picture& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height() || a.BitCount() != b.BitCount())
+    return false;
+  const size_t row = static_cast<size_t>(a.Width()) * static_cast<size_t>(a.BitCount()) / 8;
+  for (int y = 0; y < a.Height(); ++y)
+    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), row) != 0) return false;
+  return true;
+}
+
+TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedAndNamedInJobOrder) {
+  // Size class, shape, background, frame, imprint, corners.
+  const std::vector<std::vector<std::pair<int, int>>> variants = {
+      {},
+      {{1, 1}, {2, 2}, {3, 2}, {4, 8}, {5, 2}, {6, 2}},
+      {{1, 3}, {4, 2}, {5, 2}, {6, 1}},
+  };
+  for (size_t v = 0; v < variants.size(); ++v) {
+    PunchSettings stored;
+    stored.PressDefaults();
+    for (const auto& [group, button] : variants[v]) stored.SetPressed(group, button, true);
+    stored.imprintText = "順番 " + std::to_string(v);
+    SavePunchSettings(stored);
+
+    const std::string dir = "v" + std::to_string(v) + "/";
+    // a.bmp and a.jpg share a base name, and a.jpg comes twice: the names
+    // tell whether the pictures were saved in job order.
+    const std::vector<std::string> jobs = {
+        WriteCoded(dir + "a.bmp", Kind::Bmp24, 300, 200, 0),
+        WriteCoded(dir + "a.jpg", Kind::Jpeg, 300, 200, 1),
+        WriteCoded(dir + "b.bmp", Kind::Bmp8, 160, 240, 2),
+        WriteCoded(dir + "c.jpeg", Kind::GreyJpeg, 200, 200, 3),
+        (root / dir / "a.jpg").string(),
+        WriteCoded(dir + "d.JPG", Kind::Jpeg, 640, 480, 5),
+        WriteCoded(dir + "e.bmp", Kind::Bmp24, 90, 70, 6),
+    };
+    const std::vector<std::string> names = {"加工済_a.jpg", "加工済2_a.jpg", "加工済_b.jpg",
+                                            "加工済_c.jpg", "加工済3_a.jpg", "加工済_d.jpg",
+                                            "加工済_e.jpg"};
+
+    // The one-at-a-time path: one composer, job after job, on this thread.
+    PunchSettings settings;
+    LoadPunchSettings(settings);
+    TPunchComposer composer;
+    std::vector<Picture> pictures;
+    std::vector<std::string> expected;
+    for (const std::string& job : jobs) {
+      pictures.push_back(composer.ComposeFile(job, settings, false).picture);
+      const std::vector<uint8_t> bytes = EncodePunched(pictures.back());
+      expected.emplace_back(bytes.begin(), bytes.end());
+    }
+
+    TMainForm1 window(jobs, Screen(1024, 768, 0));
+    size_t saved = 0;
+    window.OnBatchPictureSaved = [&](int index) {
+      const size_t k = static_cast<size_t>(index);
+      ASSERT_EQ(k, saved++);
+      EXPECT_EQ(window.OkCaption(), QString("%1/%2").arg(k + 1).arg(jobs.size()));
+      EXPECT_TRUE(SamePixels(window.PreviewPicture(), pictures[k])) << "job " << k;
+      EXPECT_EQ(window.outputPath, (root / dir / names[k]).string());
+      // Later outputs must not exist yet: each is saved in its turn.
+      for (size_t later = k + 1; later < names.size(); ++later)
+        EXPECT_FALSE(fs::exists(root / dir / names[later])) << names[later];
+    };
+    window.FormCreate();
+    EXPECT_TRUE(window.Finished());
+    EXPECT_EQ(saved, jobs.size());
+    for (size_t k = 0; k < jobs.size(); ++k)
+      EXPECT_EQ(FileBytes(root / dir / names[k]), expected[k]) << "variant " << v << ", job " << k;
+  }
+}
+
+TEST_F(BatchTest, CancelDropsThePicturesMadeAhead) {
+  setenv("PUNCHLET_WORKERS", "4", 1);
+  std::vector<std::string> jobs;
+  for (int i = 0; i < 12; ++i)
+    jobs.push_back(WriteCoded("p" + std::to_string(i) + ".jpg", Kind::Jpeg, 64, 48, i));
+  TMainForm1 window(jobs, Screen(1024, 768, 0));
+  window.OnBatchPictureSaved = [&](int index) {
+    // By the second picture the workers have run ahead of it.
+    if (index == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      window.ClearButton2Click();
+    }
+  };
+  window.FormCreate();
+  EXPECT_TRUE(window.Finished());
+  EXPECT_EQ(window.OkCaption(), "2/12");
+  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済_p0.jpg", "加工済_p1.jpg"}));
+  // Nothing else was left in the folder, not even a temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 12 + 2);
+}
+
+TEST_F(BatchTest, AFailureIsReportedInItsTurnEvenWhenALaterJobFailedFirst) {
+  setenv("PUNCHLET_WORKERS", "4", 1);
+  // The first job takes longest; the third fails at once, the fifth too but
+  // with another error. Only the third's may be reported, after the first
+  // two are saved.
+  const std::vector<std::string> jobs = {
+      WriteCoded("big.bmp", Kind::Bmp24, 1600, 1200, 0),
+      WriteCoded("fine.jpg", Kind::Jpeg, 64, 48, 1),
+      (root / "bad.jpg").string(),
+      WriteCoded("after.jpg", Kind::Jpeg, 64, 48, 3),
+      (root / "broken.bmp").string(),
+  };
+  std::ofstream(root / "bad.jpg") << "not a jpeg";
+  std::ofstream(root / "broken.bmp") << "BM";
+  TMainForm1 window(jobs, Screen(1024, 768, 0));
+  EXPECT_THROW(window.FormCreate(), EJPEG);
+  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済_big.jpg", "加工済_fine.jpg"}));
+  EXPECT_EQ(window.OkCaption(), "2/5");
+  EXPECT_EQ(window.CaptionText(1), "210x158");  // the last picture shown is fine.jpg's
+}
+
+TEST_F(BatchTest, PicturesMadeWhileTheWindowIsBuiltAreSavedInTurn) {
+  std::vector<std::string> jobs;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 6; ++i) {
+    jobs.push_back(WriteCoded("q" + std::to_string(i) + ".jpg", Kind::Jpeg, 80, 60, i));
+    expected.push_back("加工済_q" + std::to_string(i) + ".jpg");
+  }
+  const std::shared_ptr<TMainForm1::TIntake> intake = TMainForm1::BeginIntake(jobs);
+  // The workers finish while nothing listens; their announcements are spent.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Outputs().empty());  // nothing is saved before the window's turn
+
+  TMainForm1 window(jobs, Screen(1024, 768, 0));
+  window.UseIntake(intake);
+  QTimer::singleShot(10000, &window, [&window] { window.ClearButton2Click(); });  // never hang
+  window.FormCreate();
+  EXPECT_TRUE(window.Finished());
+  EXPECT_EQ(Outputs(), expected);
+  EXPECT_EQ(window.OkCaption(), "6/6");
 }
 
 #ifdef PUNCHLET_EXE

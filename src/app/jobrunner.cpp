@@ -1,0 +1,99 @@
+#include "app/jobrunner.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+const QEvent::Type kJobDoneEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+}  // namespace
+
+size_t TJobRunner::DefaultWorkerCount() {
+  if (const char* text = std::getenv("PUNCHLET_WORKERS")) {
+    size_t count = 0;
+    const char* end = text + std::strlen(text);
+    const auto [last, error] = std::from_chars(text, end, count);
+    if (error == std::errc() && last == end && count > 0) return std::min<size_t>(count, 256);
+  }
+  return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, MaxDefaultWorkers);
+}
+
+TJobRunner::TJobRunner(size_t count, TWork work, size_t workers, size_t ahead)
+    : FCount(count),
+      FWork(std::move(work)),
+      FWorkers(std::clamp<size_t>(workers, 1, std::max<size_t>(count, 1))),
+      FAhead(std::max(ahead == 0 ? 2 * FWorkers : ahead, FWorkers)) {}
+
+TJobRunner::~TJobRunner() { Stop(); }
+
+void TJobRunner::Start() {
+  if (!FThreads.empty()) return;
+  FThreads.reserve(FWorkers);
+  for (size_t worker = 0; worker < FWorkers; ++worker)
+    FThreads.emplace_back([this, worker] { WorkerLoop(worker); });
+}
+
+void TJobRunner::WorkerLoop(size_t worker) {
+  std::unique_lock lock(FMutex);
+  for (;;) {
+    FWake.wait(lock, [this] {
+      return FStopping || FNextToBegin >= FCount || FNextToBegin < FNextToTake + FAhead;
+    });
+    if (FStopping || FNextToBegin >= FCount) return;
+    const size_t job = FNextToBegin++;
+    lock.unlock();
+    TJobResult result;
+    try {
+      result = FWork(job, worker);
+    } catch (...) {
+      result = TJobResult{};
+      result.error = std::current_exception();
+    }
+    lock.lock();
+    if (FStopping) return;  // dropped: nobody will take it
+    FDone.emplace(job, std::move(result));
+    lock.unlock();
+    // Stop joins this thread, so the runner outlives the post.
+    QCoreApplication::postEvent(this, new QEvent(kJobDoneEvent));
+    lock.lock();
+  }
+}
+
+std::optional<TJobResult> TJobRunner::TakeNext() {
+  std::optional<TJobResult> result;
+  {
+    std::lock_guard lock(FMutex);
+    const auto found = FDone.find(FNextToTake);
+    if (found == FDone.end()) return result;
+    result = std::move(found->second);
+    FDone.erase(found);
+    ++FNextToTake;
+  }
+  FWake.notify_all();  // a place ahead has come free
+  return result;
+}
+
+size_t TJobRunner::NextJob() const {
+  std::lock_guard lock(FMutex);
+  return FNextToTake;
+}
+
+void TJobRunner::Stop() {
+  {
+    std::lock_guard lock(FMutex);
+    FStopping = true;
+    FDone.clear();
+  }
+  FWake.notify_all();
+  for (std::thread& thread : FThreads)
+    if (thread.joinable()) thread.join();
+  FThreads.clear();
+}
+
+void TJobRunner::customEvent(QEvent* event) {
+  if (event->type() != kJobDoneEvent) return QObject::customEvent(event);
+  if (OnJobDone) OnJobDone();
+}
