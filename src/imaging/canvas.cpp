@@ -183,6 +183,18 @@ void TCanvas::CopyPicture(int x, int y, const Picture& source, const Rgb* seeThr
                   static_cast<size_t>(sx1 - sx0) * 3);
       continue;
     }
+    if (plain24) {
+      // The overlay of every punched picture comes this way.
+      const uint8_t* in = source.ScanLine(static_cast<int>(sy)) + sx0 * 3;
+      const Rgb key = *seeThrough;
+      for (int64_t sx = sx0; sx < sx1; ++sx, out += 3, in += 3) {
+        if (in[0] == key.b && in[1] == key.g && in[2] == key.r) continue;
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+      }
+      continue;
+    }
     for (int64_t sx = sx0; sx < sx1; ++sx, out += 3) {
       const Rgb c = source.Pixel(static_cast<int>(sx), static_cast<int>(sy));
       if (seeThrough && c == *seeThrough) continue;

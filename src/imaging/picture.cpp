@@ -1,6 +1,7 @@
 #include "imaging/picture.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -210,10 +211,23 @@ void Picture::ConvertTo24() {
   if (FBitCount == 24) return;
   Picture old = *this;
   Allocate(FWidth, FHeight, 24, false);
+  // Indexed depths read a full table (a missing entry is black) instead of
+  // going through Pixel, which would decide the depth again for every pixel.
+  const int depth = old.FBitCount;
+  std::array<Rgb, 256> table{};
+  if (depth <= 8)
+    std::copy_n(old.FPalette.begin(), std::min<size_t>(old.FPalette.size(), table.size()),
+                table.begin());
+  const auto index = [depth](const uint8_t* from, int x) -> unsigned {
+    if (depth == 1) return (from[x >> 3] >> (7 - (x & 7))) & 1;
+    if (depth == 4) return (from[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+    return from[x];
+  };
   for (int y = 0; y < FHeight; ++y) {
     uint8_t* row = FPixels + static_cast<size_t>(y) * Stride();
+    const uint8_t* from = old.ScanLine(y);
     for (int x = 0; x < FWidth; ++x) {
-      const Rgb c = old.Pixel(x, y);
+      const Rgb c = depth <= 8 ? table[index(from, x)] : old.Pixel(x, y);
       row[3 * x] = c.b;
       row[3 * x + 1] = c.g;
       row[3 * x + 2] = c.r;

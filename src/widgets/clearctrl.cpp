@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "platform/errors.h"
 
 namespace {
@@ -39,24 +43,41 @@ const QRgb* Row(const QImage& image, int y) {
   return reinterpret_cast<const QRgb*>(image.constScanLine(y));
 }
 
+// Copies the n pixels of from that are not the key onto to.
+void CopyUnkeyed(const QRgb* from, QRgb* to, int n, QRgb key) {
+  int x = 0;
+#ifdef __SSE2__
+  // Four pixels at a time: a button's images are rebuilt with dozens of these
+  // copies whenever its caption changes.
+  const __m128i k = _mm_set1_epi32(static_cast<int>(key));
+  for (; x + 4 <= n; x += 4) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + x));
+    const __m128i keyed = _mm_cmpeq_epi32(s, k);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x),
+                     _mm_or_si128(_mm_and_si128(keyed, d), _mm_andnot_si128(keyed, s)));
+  }
+#endif
+  for (; x < n; ++x)
+    if (from[x] != key) to[x] = from[x];
+}
+
 // Copies the pixels of source that are not the key onto target at (dx, dy).
 void DrawKeyed(QImage& target, const QImage& source, int dx, int dy, QRgb key) {
   const int y0 = std::max(0, dy), y1 = std::min(target.height(), dy + source.height());
   const int x0 = std::max(0, dx), x1 = std::min(target.width(), dx + source.width());
-  for (int y = y0; y < y1; ++y) {
-    const QRgb* from = Row(source, y - dy);
-    QRgb* to = Row(target, y);
-    for (int x = x0; x < x1; ++x)
-      if (from[x - dx] != key) to[x] = from[x - dx];
-  }
+  if (x0 >= x1) return;
+  for (int y = y0; y < y1; ++y)
+    CopyUnkeyed(Row(source, y - dy) + (x0 - dx), Row(target, y) + x0, x1 - x0, key);
 }
 
 // Applies f to every pixel that is not the key.
 template <typename F>
 QImage MapDrawn(QImage image, QRgb key, F f) {
-  for (int y = 0; y < image.height(); ++y) {
+  const int w = image.width(), h = image.height();
+  for (int y = 0; y < h; ++y) {
     QRgb* row = Row(image, y);
-    for (int x = 0; x < image.width(); ++x)
+    for (int x = 0; x < w; ++x)
       if (row[x] != key) row[x] = Opaque(f(row[x]));
   }
   return image;

@@ -60,6 +60,8 @@ TEST(Picture, ConvertTo24FromEveryDepth) {
       {1, {}, {0x40}, palette[0], palette[1]},
       {4, {}, {0x23}, palette[2], palette[3]},
       {8, {}, {3, 1}, palette[3], palette[1]},
+      // An index past the palette's end reads as black.
+      {8, {}, {200, 2}, {0, 0, 0}, palette[2]},
       // 5-5-5 by default: red 31, green 16, blue 1; then 0.
       {16, {}, {0x01, 0x7E, 0, 0}, {255, Scale(16, 31), Scale(1, 31)}, {0, 0, 0}},
       // 5-6-5: red 1, green 63, blue 30.
