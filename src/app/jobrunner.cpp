@@ -25,7 +25,7 @@ TJobRunner::TJobRunner(size_t count, TWork work, size_t workers, size_t ahead)
     : FCount(count),
       FWork(std::move(work)),
       FWorkers(std::clamp<size_t>(workers, 1, std::max<size_t>(count, 1))),
-      FAhead(std::max(ahead == 0 ? 2 * FWorkers : ahead, FWorkers)) {}
+      FAhead(std::max(ahead == 0 ? 2 * FWorkers + 4 : ahead, FWorkers)) {}
 
 TJobRunner::~TJobRunner() { Stop(); }
 

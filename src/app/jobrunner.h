@@ -48,7 +48,8 @@ class TJobRunner : public QObject {
   static size_t DefaultWorkerCount();
 
   // Runs jobs 0 … count-1; at most `ahead` (at least `workers`) jobs are begun
-  // or held beyond the oldest result not yet taken. 0 means twice the workers.
+  // or held beyond the oldest result not yet taken. 0 means twice the workers
+  // plus four, so the workers need not wait while the window is being built.
   TJobRunner(size_t count, TWork work, size_t workers, size_t ahead = 0);
   // Stops: the jobs not taken are dropped.
   ~TJobRunner() override;

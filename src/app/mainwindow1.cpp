@@ -27,10 +27,16 @@
 namespace {
 constexpr int kSlideStep = 32;
 
+// Straight into the format a window's pixmap keeps, so showing each picture
+// of a batch converts it once.
 QImage ToImage(const Picture& picture) {
-  return QImage(picture.Bits(), picture.Width(), picture.Height(), picture.Stride(),
-                QImage::Format_BGR888)
-      .copy();
+  QImage image(picture.Width(), picture.Height(), QImage::Format_RGB32);
+  for (int y = 0; y < picture.Height(); ++y) {
+    const uint8_t* from = picture.ScanLine(y);
+    auto* to = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < picture.Width(); ++x, from += 3) to[x] = qRgb(from[2], from[1], from[0]);
+  }
+  return image;
 }
 
 void SetPixelFont(QWidget* widget, int pixels) {

@@ -66,9 +66,15 @@ void CopyUnkeyed(const QRgb* from, QRgb* to, int n, QRgb key) {
 void DrawKeyed(QImage& target, const QImage& source, int dx, int dy, QRgb key) {
   const int y0 = std::max(0, dy), y1 = std::min(target.height(), dy + source.height());
   const int x0 = std::max(0, dx), x1 = std::min(target.width(), dx + source.width());
-  if (x0 >= x1) return;
-  for (int y = y0; y < y1; ++y)
-    CopyUnkeyed(Row(source, y - dy) + (x0 - dx), Row(target, y) + x0, x1 - x0, key);
+  if (x0 >= x1 || y0 >= y1) return;
+  // Row addresses from the first row and the stride: each scanLine call
+  // checks whether the image must be detached.
+  const qsizetype fromStride = source.bytesPerLine(), toStride = target.bytesPerLine();
+  const uchar* from = source.constBits() + (y0 - dy) * fromStride;
+  uchar* to = target.bits() + y0 * toStride;
+  for (int y = y0; y < y1; ++y, from += fromStride, to += toStride)
+    CopyUnkeyed(reinterpret_cast<const QRgb*>(from) + (x0 - dx), reinterpret_cast<QRgb*>(to) + x0,
+                x1 - x0, key);
 }
 
 // Applies f to every pixel that is not the key.
