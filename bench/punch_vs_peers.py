@@ -116,10 +116,10 @@ def speed(args, env, work):
             pairs = list(pairs)
             return sum(w for w, _ in pairs), sum(c for _, c in pairs)
 
-        def ours(workers):
+        def ours(workers, exe=args.exe):
             def go():
                 clear_outputs(folder)
-                return timed([args.exe, folder], dict(env, PUNCHLET_WORKERS=str(workers)))
+                return timed([exe, folder], dict(env, PUNCHLET_WORKERS=str(workers)))
             return go
 
         def floor():
@@ -134,6 +134,9 @@ def speed(args, env, work):
                          + paths)
 
         tools = [(f"punchlet-w{n}", ours(n)) for n in counts] + [("floor", floor)]
+        if args.baseline:
+            # Another build, e.g. the one before a change, in the same alternation.
+            tools += [(f"baseline-w{n}", ours(n, args.baseline)) for n in counts]
         if have("convert") and not args.no_magick:
             tools.append(("magick", magick))
         if have("vipsthumbnail"):
@@ -255,6 +258,7 @@ def main():
     parser.add_argument("--photos", default=os.path.join(ROOT, "..", "shared", "photos"))
     parser.add_argument("--exe", default=os.path.join(ROOT, "build", "punchlet"))
     parser.add_argument("--classes", default="2mp,12mp,24mp")
+    parser.add_argument("--baseline", help="another punchlet build timed alongside (speed only)")
     parser.add_argument("--copies", type=int, default=4,
                         help="each photo appears this many times in a class's batch")
     parser.add_argument("--no-magick", action="store_true", help="leave out ImageMagick (slow)")
