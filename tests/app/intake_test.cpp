@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/tempfolder.h"
+
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
 
@@ -17,11 +19,8 @@ namespace {
 class IntakeTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "intake-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    R = fs::canonical(pattern).string();  // compared with getcwd's paths
+    R = fs::canonical(folder.Root()).string();  // compared with getcwd's paths
   }
-  void TearDown() override { fs::remove_all(R); }
   // Entries below R; a trailing "/" makes a folder.
   void Make(const Paths& entries) {
     for (const std::string& e : entries) {
@@ -41,6 +40,7 @@ class IntakeTree : public ::testing::Test {
     return jobs;
   }
 
+  TempFolder folder{"intake"};
   std::string R;
 };
 
@@ -51,7 +51,7 @@ TEST_F(IntakeTree, PictureFilesAreTakenAsWritten) {
   // Duplicates stay; missing, empty and other paths vanish without a trace.
   EXPECT_EQ(RelativeJobs({"d.jpeg", "missing.jpg", "", "e.jpe", "f.jfif", "./d.jpeg", "a.JPG/"}),
             (Paths{"d.jpeg", "./d.jpeg"}));
-  // No length limit: far beyond the old 260-byte path buffer.
+  // No length limit: a path of over 400 bytes is taken whole.
   std::string deep = "d";
   while (deep.size() < 400) deep += "/subfolder";
   Make({deep + "/", deep + "/long.bmp"});

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/longpath.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
@@ -23,14 +24,10 @@ namespace {
 class SearchTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "searchfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    P = fs::canonical(pattern).string() + "/P";  // compared with getcwd's paths
+    P = fs::canonical(folder.Root()).string() + "/P";  // compared with getcwd's paths
   }
-  void TearDown() override {
-    chmod((P + "/A").c_str(), 0755);
-    fs::remove_all(fs::path(P).parent_path());
-  }
+  // A folder a test made unreadable could not be emptied.
+  void TearDown() override { chmod((P + "/A").c_str(), 0755); }
   // Entries below P, made in the order given; a trailing "/" makes a folder.
   void Make(const Paths& entries) {
     fs::create_directories(P);
@@ -63,6 +60,7 @@ class SearchTree : public ::testing::Test {
     return found;
   }
 
+  TempFolder folder{"searchfile"};
   std::string P;
 };
 

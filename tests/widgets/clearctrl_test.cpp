@@ -9,6 +9,8 @@
 #include <QTest>
 #include <stdexcept>
 
+#include "support/codedpicture.h"
+
 namespace {
 
 const QRgb kBlack = qRgb(0, 0, 0);
@@ -19,13 +21,11 @@ const QRgb kRing = qRgb(40, 90, 200);
 // Each pixel tells where it came from; a 6 x 6 black (see-through) square in
 // every corner, as on the key caps.
 QRgb Code(int x, int y) { return qRgb(100 + x, 50 + y, 7); }
-QImage CodedPicture(int width, int height) {
-  QImage picture(width, height, QImage::Format_RGB32);
+QImage KeyCap(int width, int height) {
+  QImage picture = CodedImage(width, height, {.red = {.from = 100}, .green = {.from = 50}});
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const bool corner = (x < 6 || x >= width - 6) && (y < 6 || y >= height - 6);
-      picture.setPixel(x, y, corner ? kBlack : Code(x, y));
-    }
+    for (int x = 0; x < width; ++x)
+      if ((x < 6 || x >= width - 6) && (y < 6 || y >= height - 6)) picture.setPixel(x, y, kBlack);
   return picture;
 }
 
@@ -98,7 +98,7 @@ void ExpectMaskIsTheDrawnPixels(const QRegion& region, const QImage& image) {
 
 TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
   TClearButton ok;
-  MakePreviewButton(ok, 69, CodedPicture(48, 36), QString(), 15);
+  MakePreviewButton(ok, 69, KeyCap(48, 36), QString(), 15);
   const QImage normal = ok.NormalImage();
   const QImage pressed = ok.PressedImage();
   ASSERT_EQ(normal.size(), QSize(69, 50));
@@ -132,7 +132,7 @@ TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
 
   // Cancel: 36 x 36 on 60 x 50 lies at x 12-47.
   TClearButton cancel;
-  MakePreviewButton(cancel, 60, CodedPicture(36, 36), QString(), 12);
+  MakePreviewButton(cancel, 60, KeyCap(36, 36), QString(), 12);
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 6, 7), Code(6, 0));
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 35, 7 + 6), Code(35, 6));
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 36, 7 + 6), kRing);
@@ -189,7 +189,7 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
   palette.setColor(QPalette::Window, QColor(255, 255, 128));
   window.setPalette(palette);
   TClearButton button(&window);
-  MakePreviewButton(button, 69, CodedPicture(48, 36), QStringLiteral("[OK]"), 15);
+  MakePreviewButton(button, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
   button.move(20, 20);
   int clicks = 0;
   QObject::connect(&button, &TClearControl::OnClick, [&clicks] { ++clicks; });
@@ -259,7 +259,7 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   QWidget window;
   window.resize(100, 100);
   TClearButton preview(&window);
-  MakePreviewButton(preview, 69, CodedPicture(48, 36), QString(), 15);
+  MakePreviewButton(preview, 69, KeyCap(48, 36), QString(), 15);
   int entered = 0, left = 0;
   QObject::connect(&preview, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
   QObject::connect(&preview, &TClearControl::OnMouseLeave, [&left] { ++left; });
@@ -281,7 +281,7 @@ TEST(ClearButton, HotImageOnlyForAFreePointer) {
   button.BeginUpdate();
   button.SetAutoSize(false);
   button.resize(69, 50);
-  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  button.SetPicture(QPixmap::fromImage(KeyCap(48, 36)));
   button.SetTransColor(Qt::black);
   button.EndUpdate();
   button.move(20, 20);
@@ -327,7 +327,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   button.resize(400, 30);
   EXPECT_EQ(button.size(), QSize(320, 30));
   // Auto size: the picture plus margin and outline on every side.
-  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  button.SetPicture(QPixmap::fromImage(KeyCap(48, 36)));
   EXPECT_EQ(button.size(), QSize(48 + 8, 36 + 8));
 
   // A panel has no maximum and grows to take in its children.
@@ -336,7 +336,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   EXPECT_EQ(panel.size(), QSize(400, 30));
   QWidget child(&panel);
   child.setGeometry(50, 60, 30, 20);
-  panel.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  panel.SetPicture(QPixmap::fromImage(KeyCap(20, 20)));
   EXPECT_EQ(panel.size(), QSize(80, 80));
 
   FailingPanel failing(&window);
@@ -352,7 +352,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   TClearButton inner(&panel);
-  inner.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  inner.SetPicture(QPixmap::fromImage(KeyCap(20, 20)));
   inner.show();
   QCoreApplication::processEvents();
   QCoreApplication::processEvents();
@@ -390,7 +390,7 @@ TEST(ClearPanel, DragsItsParentAndShapesTheWindow) {
   TClearPanel panel(&holder);
   panel.SetAutoSize(false);
   panel.setGeometry(5, 5, 100, 80);
-  panel.SetPicture(QPixmap::fromImage(CodedPicture(40, 30)));
+  panel.SetPicture(QPixmap::fromImage(KeyCap(40, 30)));
   panel.SetParentDrag(true);
   // Only what a child without a shape of its own paints joins the panel's shape.
   Dot dot(&panel);

@@ -4,12 +4,13 @@
 
 #include <QFile>
 #include <QPainter>
-#include <QTemporaryFile>
 #include <QTest>
 #include <sstream>
 #include <string>
 
 #include "platform/errors.h"
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace {
 
@@ -55,13 +56,6 @@ std::vector<uint8_t> BlockOf(const std::string& bands, int* bandCount) {
   return out;
 }
 
-std::vector<uint8_t> ReadAll(const QString& path) {
-  QFile file(path);
-  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-  const QByteArray bytes = file.readAll();
-  return {bytes.begin(), bytes.end()};
-}
-
 // A 24-bit picture from rows of characters: '.' is the key (the bottom-left
 // pixel must be '.'), any other character a shape pixel.
 Picture FromRows(const std::vector<std::string>& rows) {
@@ -100,7 +94,7 @@ TEST(RegionData, TheCommittedBubbleScansToTheListedBlockByteForByte) {
 
   const RegionData scanned = TRgn::BuildRgnData(bubble);
   EXPECT_EQ(scanned.Bytes(), expected);
-  EXPECT_EQ(ReadAll(PUNCHLET_ASSETS "/bubble.rgn"), expected);
+  EXPECT_EQ(ReadBytes<std::vector<uint8_t>>(PUNCHLET_ASSETS "/bubble.rgn"), expected);
 
   // The look: aqua surround, black outline, pale yellow inside, and the
   // shadow on the right two grey pixels then one silver.
@@ -258,15 +252,14 @@ TEST(RegionData, FailuresSayWhatIsMissing) {
   EXPECT_THROW(orphan.LoadStored("/nonexistent/bubble.bmp", "/nonexistent/bubble.rgn"),
                EFOpenError);
   // A stored bitmap that is no BMP names its file.
-  QTemporaryFile notBmp;
-  ASSERT_TRUE(notBmp.open());
-  notBmp.write("BM but not a bitmap");
-  notBmp.close();
+  const TempFolder folder("region");
+  const std::string notBmp = folder.Path() + "not.bmp";
+  WriteBytes(notBmp, "BM but not a bitmap");
   try {
-    orphan.LoadStored(notBmp.fileName(), PUNCHLET_ASSETS "/bubble.rgn");
+    orphan.LoadStored(QString::fromStdString(notBmp), PUNCHLET_ASSETS "/bubble.rgn");
     ADD_FAILURE() << "a broken bitmap was taken";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.FileName(), notBmp.fileName().toStdString());
+    EXPECT_EQ(e.FileName(), notBmp);
   }
 }
 
