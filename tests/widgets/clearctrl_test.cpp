@@ -19,7 +19,8 @@ const QRgb kSilver = qRgb(192, 192, 192);
 const QRgb kRing = qRgb(40, 90, 200);
 
 // Each pixel tells where it came from; a 6 x 6 black (see-through) square in
-// every corner, as on the key caps.
+// every corner stands for the black corners of the preview's key pictures
+// (assets/enterkey.png).
 QRgb Code(int x, int y) { return qRgb(100 + x, 50 + y, 7); }
 QImage KeyCap(int width, int height) {
   QImage picture = CodedImage(width, height, {.red = {.from = 100}, .green = {.from = 50}});
