@@ -64,7 +64,7 @@ class WindowTest : public ::testing::Test {
   const fs::path root = folder.Root();
 };
 
-TMainForm1::Environment Screen(int width, int height, int minute) {
+TMainForm1::TEnvironment Screen(int width, int height, int minute) {
   return {QSize(width, height), minute};
 }
 
