@@ -49,9 +49,15 @@ TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
   ui->Rgn1->LoadStored(QString::fromUtf8(kBubbleBitmapResource),
                        QString::fromUtf8(kBubbleRgnDataResource));
   setFixedSize(ClientWidth, ClientHeight);
-  // A longer loaded text is kept whole; typing can only shorten it then.
+  // A longer loaded text is kept whole; typing can only shorten it then, and
+  // the limit follows it down. Setting a limit puts the text again, which
+  // would send the cursor to the end, so it is set only when it changes.
   connect(ui->Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
-    ui->Edit1->setMaxLength(std::max<int>(MaxTypedText, text.size()));
+    const int limit = std::max<int>(MaxTypedText, text.size());
+    if (limit >= ui->Edit1->maxLength()) return;
+    const int cursor = ui->Edit1->cursorPosition();
+    ui->Edit1->setMaxLength(limit);
+    ui->Edit1->setCursorPosition(cursor);
   });
   connect(ui->ShapeButton0_1, &TShapeButton::OnClick, this, [this] { ShapeButton0_1Click(); });
   connect(ui->ShapeButton0_2, &TShapeButton::OnClick, this, [this] { ShapeButton0_2Click(); });
@@ -119,6 +125,8 @@ void TSettingForm1::ShowSettings() {
 }
 
 void TSettingForm1::SetImprintText(const QString& text) {
+  // The same text again would move the cursor and drop what undo knows.
+  if (text == ui->Edit1->text()) return;
   ui->Edit1->setMaxLength(std::max<int>(MaxTypedText, text.size()));
   ui->Edit1->setText(text);
 }
@@ -126,7 +134,13 @@ void TSettingForm1::SetImprintText(const QString& text) {
 void TSettingForm1::ShapeButton0_1Click() {
   // A quick OK must not store the unloaded, all-up window over the user's
   // choices.
-  if (!FLoaded) Timer1Timer();
+  // Text typed before the load is part of what the user confirms.
+  if (!FLoaded) {
+    const bool typed = ui->Edit1->isModified();
+    const QString text = ui->Edit1->text();
+    Timer1Timer();
+    if (typed) SetImprintText(text);
+  }
   PunchSettings chosen;
   for (const PunchSettings::Button& button : PunchSettings::StoreOrder()) {
     if (GroupButton(button.group, button.number)->Pressed())

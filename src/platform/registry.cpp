@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
@@ -360,24 +361,34 @@ class WriteLock {
   // Waits at most TRegistry::LockTimeout for another holder to let go.
   explicit WriteLock(const std::string& path)
       : FFile(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (FFile.Get() < 0) return;
+    if (FFile.Get() < 0) {
+      FError = errno;
+      return;
+    }
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + TRegistry::LockTimeout;
     std::chrono::milliseconds pause{1};
     while (::flock(FFile.Get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        FError = errno;
+        return;
+      }
       const Clock::time_point now = Clock::now();
-      if (now >= deadline) return;
+      if (now >= deadline) return;  // FError stays 0: someone else holds it
       std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
       pause = std::min(pause * 2, std::chrono::milliseconds{50});
     }
     FLocked = true;
   }
   bool Locked() const { return FLocked; }
+  // Why the lock could not be had: an errno value, or 0 when another
+  // process held it past the timeout.
+  int Error() const { return FError; }
 
  private:
   TFileHandle FFile;
   bool FLocked = false;
+  int FError = 0;
 };
 
 std::string ConfigFolder() {
@@ -539,8 +550,9 @@ void TRegistry::WriteExpandString(const std::string& name, const std::string& va
 
 void TRegistry::WriteValues(const std::vector<TValue>& values) {
   if (values.empty()) return;
-  const auto failed = [](const std::string& name) {
-    return ERegistryException(Format(SRegSetDataFailed, name.c_str()));
+  // The message names the value; the second line says which file and why.
+  const auto failed = [this](const std::string& name, const std::string& reason = {}) {
+    return ERegistryException(Format(SRegSetDataFailed, name.c_str()), FFileName, reason);
   };
   // A name has to fit on its line.
   for (const TValue& value : values) {
@@ -549,8 +561,13 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
   }
   if (!KeyOpen()) throw failed(values.front().name);
   const WriteLock lock(FFileName);
+  if (!lock.Locked()) {
+    throw failed(values.front().name,
+                 lock.Error() != 0 ? std::strerror(lock.Error()) : "locked by another program");
+  }
   std::string target;
-  if (!lock.Locked() || FinalTarget(FFileName, target) != 0) throw failed(values.front().name);
+  if (const int error = FinalTarget(FFileName, target); error != 0)
+    throw failed(values.front().name, std::strerror(error));
   RemoveStaleTempFiles(target);
   // Start from the file as it is now, so a value another instance wrote
   // since this key was opened is kept. A file that cannot be parsed is not
@@ -567,9 +584,9 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
     SetValue(lines, SectionName(), std::move(line));
   }
   const std::string content = Serialize(lines);
-  if (content.size() > kMaxFileSize || KeyFileWriter(target, content).Replace(target) != 0) {
-    throw failed(values.front().name);
-  }
+  if (content.size() > kMaxFileSize) throw failed(values.front().name, std::strerror(EFBIG));
+  if (const int error = KeyFileWriter(target, content).Replace(target); error != 0)
+    throw failed(values.front().name, std::strerror(error));
   FData->readable = true;
   FData->lines = std::move(lines);
 }

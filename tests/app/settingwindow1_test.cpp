@@ -173,6 +173,39 @@ TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
   EXPECT_EQ(window.focusWidget(), Edit1(window));
 }
 
+TEST_F(SettingWindowTest, FramesAreCrispRoundedRectangles) {
+  TSettingForm1 window(record);
+  const QImage shot = window.grab().toImage();
+  const QColor paleYellow(255, 255, 128), silver(192, 192, 192);
+  const auto colour = [&](int x, int y) { return QColor(shot.pixel(x, y)); };
+  for (const char* name : {"Shape1", "Shape2", "Shape3", "Shape4", "Shape5", "Shape6"}) {
+    SCOPED_TRACE(name);
+    const QRect frame = Control(window, name)->geometry();
+    const int ellipse = std::min(frame.width(), frame.height()) / 4;
+    // The bottom corners: no label covers them. Drawn without smoothing, in
+    // the outline and fill colours only.
+    for (int y = frame.bottom() - ellipse; y <= frame.bottom(); ++y) {
+      for (int dx = 0; dx <= ellipse; ++dx) {
+        for (const int x : {frame.left() + dx, frame.right() - dx}) {
+          const QColor seen = colour(x, y);
+          EXPECT_TRUE(seen == paleYellow || seen == silver)
+              << x << "," << y << " " << seen.name().toStdString();
+        }
+      }
+    }
+    // The corner ellipse cuts the corner; the straight edges start half an
+    // ellipse in.
+    EXPECT_EQ(colour(frame.left(), frame.bottom()), paleYellow);
+    EXPECT_EQ(colour(frame.left() + 1, frame.bottom()), paleYellow);
+    EXPECT_EQ(colour(frame.right(), frame.bottom() - 1), paleYellow);
+    EXPECT_EQ(colour(frame.left() + ellipse / 2, frame.bottom()), silver);
+    EXPECT_EQ(colour(frame.right(), frame.bottom() - ellipse / 2), silver);
+    EXPECT_EQ(colour(frame.center().x(), frame.bottom()), silver);
+    EXPECT_EQ(colour(frame.right(), frame.center().y()), silver);
+    EXPECT_EQ(colour(frame.right() - 1, frame.center().y()), paleYellow);
+  }
+}
+
 TEST_F(SettingWindowTest, TheLoadPressesTheStoredChoicesAndOkStoresTheNewOnes) {
   Store({3, 2, 1, 7, 2, 1}, "こんにちは");
   auto window = Open();
@@ -240,12 +273,28 @@ TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
   Click(Control(*window, "ShapeButton0_1"));
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(File(), before);
+  // Text typed before the load is what Enter confirms.
+  auto typed = Open();
+  TypeAndEnter(*typed, "new");
+  EXPECT_EQ(Stored(), Choices({3, 2, 2, 5, 2, 1}, "new"));
 
   // Enter on a first run stores the defaults, not 22 zeros, and the text typed so far.
   std::filesystem::remove(config.KeyFile());
   auto first = Open();
   TypeAndEnter(*first, "mine");
   EXPECT_EQ(Stored(), Choices({2, 1, 1, 1, 1, 2}, "mine"));
+
+  // A load that finds nothing leaves the text being typed alone.
+  std::filesystem::remove(config.KeyFile());
+  auto editing = Open();
+  QLineEdit* edit = Edit1(*editing);
+  edit->setCursorPosition(1);
+  QTest::keyClicks(edit, "ab");
+  ASSERT_TRUE(WaitForLoad(*editing));
+  QTest::keyClicks(edit, "c");
+  EXPECT_EQ(edit->text(), "(abcここに文字を入力)");
+  QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(edit->text(), kInitialText);  // one undo takes back the whole typing
 }
 
 TEST_F(SettingWindowTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
@@ -271,14 +320,27 @@ TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWho
   edit->end(false);
   QTest::keyClicks(edit, "x");  // no room to grow
   EXPECT_EQ(edit->text(), stored300);
+  // Shortening it in the middle leaves the cursor there.
+  edit->setCursorPosition(10);
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, "y");
+  EXPECT_EQ(edit->cursorPosition(), 9);
+  EXPECT_EQ(edit->text(), stored300.left(299));
   QTest::keyClick(edit, Qt::Key_Return);
-  EXPECT_EQ(QString::fromStdString(Stored().second), stored300);
+  EXPECT_EQ(QString::fromStdString(Stored().second), stored300.left(299));
 
   auto typed = Open();
   ASSERT_TRUE(WaitForLoad(*typed));
-  Edit1(*typed)->clear();
-  QTest::keyClicks(Edit1(*typed), QString(250, QChar(u'b')));
-  EXPECT_EQ(Edit1(*typed)->text(), QString(200, QChar(u'b')));
+  QLineEdit* typedEdit = Edit1(*typed);
+  typedEdit->clear();
+  QTest::keyClicks(typedEdit, QString(250, QChar(u'b')));
+  EXPECT_EQ(typedEdit->text(), QString(200, QChar(u'b')));
+  // Typing in the middle stays in the middle, up to the limit.
+  typedEdit->setCursorPosition(5);
+  QTest::keyClick(typedEdit, Qt::Key_Backspace);
+  QTest::keyClicks(typedEdit, "xy");
+  EXPECT_EQ(typedEdit->text(), QString(4, u'b') + "x" + QString(195, u'b'));
+  EXPECT_EQ(typedEdit->cursorPosition(), 5);
 }
 
 // Runs the no-argument start with the pointer and screen given; answers

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iterator>
 #include <thread>
 
@@ -43,6 +44,17 @@ std::string Failure(F call) {
     call();
   } catch (const ERegistryException& e) {
     return e.Message();
+  }
+  return "";
+}
+
+// The second line of the report an ERegistryException carries.
+template <typename F>
+std::string FailureDetail(F call) {
+  try {
+    call();
+  } catch (const ERegistryException& e) {
+    return e.Detail();
   }
   return "";
 }
@@ -188,6 +200,9 @@ TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
   fs::remove(config.KeyFile());
   fs::create_directory(config.KeyFile());  // the rename cannot replace a folder
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }), "'B1_02' の設定に失敗しました");
+  // The report says which file and why, not only which value.
+  EXPECT_EQ(FailureDetail([&] { reg.WriteInteger("B1_02", 0); }),
+            config.KeyFile().string() + ": " + std::strerror(EISDIR));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);  // key folder and lock
   fs::remove_all(folder);
   WriteBytes(folder, "a file where the key's folder belongs");
