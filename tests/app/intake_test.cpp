@@ -1,6 +1,5 @@
 #include "app/intake.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
@@ -21,15 +21,7 @@ class IntakeTree : public ::testing::Test {
   void SetUp() override {
     R = fs::canonical(folder.Root()).string();  // compared with getcwd's paths
   }
-  // Entries below R; a trailing "/" makes a folder.
-  void Make(const Paths& entries) {
-    for (const std::string& e : entries) {
-      if (e.back() == '/')
-        fs::create_directories(R + "/" + e);
-      else
-        close(open((R + "/" + e).c_str(), O_CREAT | O_WRONLY, 0644));
-    }
-  }
+  void Make(const Paths& entries) { MakeTree(R, entries); }
   // The job list for arguments relative to R, as the program would see them
   // when started there.
   Paths RelativeJobs(const Paths& arguments) {

@@ -1,12 +1,12 @@
 #include "platform/paths.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
+#include "support/files.h"
 #include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
@@ -54,7 +54,7 @@ TEST(Paths, LookupPathFollowsStat) {
   const TempFolder folder("paths");
   const std::string dir = folder.Root();
   const std::string file = dir + "/f.jpg";
-  close(open(file.c_str(), O_CREAT | O_WRONLY, 0644));
+  WriteBytes(file, "");
   ASSERT_EQ(symlink(dir.c_str(), (dir + "/link").c_str()), 0);
   ASSERT_EQ(symlink((dir + "/gone").c_str(), (dir + "/dangling").c_str()), 0);
 

@@ -1,6 +1,5 @@
 #include "search/searchfile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/longpath.h"
 #include "support/tempfolder.h"
 
@@ -28,15 +28,9 @@ class SearchTree : public ::testing::Test {
   }
   // A folder a test made unreadable could not be emptied.
   void TearDown() override { chmod((P + "/A").c_str(), 0755); }
-  // Entries below P, made in the order given; a trailing "/" makes a folder.
   void Make(const Paths& entries) {
     fs::create_directories(P);
-    for (const std::string& e : entries) {
-      if (e.back() == '/')
-        fs::create_directories(P + "/" + e);
-      else
-        close(open((P + "/" + e).c_str(), O_CREAT | O_WRONLY, 0644));
-    }
+    MakeTree(P, entries);
   }
   // Every reported path; a runaway search is cut short.
   Paths Find(TSearchFile& search) {

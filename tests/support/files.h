@@ -35,3 +35,14 @@ inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes
 inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   WriteBytes(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
+
+// Makes each entry below folder, in the order given: a name ending in "/"
+// a folder, any other an empty file.
+inline void MakeTree(const std::string& folder, const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    if (!entry.empty() && entry.back() == '/')
+      std::filesystem::create_directories(folder + "/" + entry);
+    else
+      WriteBytes(folder + "/" + entry, "");
+  }
+}
