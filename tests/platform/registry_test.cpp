@@ -37,24 +37,14 @@ namespace {
 const char* const kKey = "\\Software\\Tessaly\\Punchlet";
 const std::string kHeader = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n";
 
-// The message of the ERegistryException a call raises, "" when none.
+// The message of the ERegistryException a call raises, or with detail the
+// second line of its report; "" when none is raised.
 template <typename F>
-std::string Failure(F call) {
+std::string Failure(F call, bool detail = false) {
   try {
     call();
   } catch (const ERegistryException& e) {
-    return e.Message();
-  }
-  return "";
-}
-
-// The second line of the report an ERegistryException carries.
-template <typename F>
-std::string FailureDetail(F call) {
-  try {
-    call();
-  } catch (const ERegistryException& e) {
-    return e.Detail();
+    return detail ? e.Detail() : e.Message();
   }
   return "";
 }
@@ -201,7 +191,7 @@ TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
   fs::create_directory(config.KeyFile());  // the rename cannot replace a folder
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }), "'B1_02' の設定に失敗しました");
   // The report says which file and why, not only which value.
-  EXPECT_EQ(FailureDetail([&] { reg.WriteInteger("B1_02", 0); }),
+  EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }, true),
             config.KeyFile().string() + ": " + std::strerror(EISDIR));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);  // key folder and lock
   fs::remove_all(folder);
