@@ -46,8 +46,8 @@ TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
   ui->setupUi(this);
   // What the layout file cannot hold: pixel font sizes and the bubble.
   ApplyPixelFontSizes(this);
-  ui->Rgn1->LoadStored(QString::fromUtf8(kBubbleBitmapResource),
-                       QString::fromUtf8(kBubbleRgnDataResource));
+  ui->Rgn1->LoadStored(QString::fromUtf8(BubbleBitmapResource),
+                       QString::fromUtf8(BubbleRgnDataResource));
   setFixedSize(ClientWidth, ClientHeight);
   // A longer loaded text is kept whole; typing can only shorten it then, and
   // the limit follows it down. Setting a limit puts the text again, which

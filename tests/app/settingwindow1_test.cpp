@@ -12,6 +12,7 @@
 
 #include "app/mainwindow1.h"
 #include "app/settingsstore.h"
+#include "support/files.h"
 #include "support/tempconfig.h"
 #include "widgets/region.h"
 #include "widgets/shapebutton.h"
@@ -40,7 +41,7 @@ class SettingWindowTest : public ::testing::Test {
     for (int group = 1; group <= 6; ++group) choices.first[group - 1] = stored.PressedButton(group);
     return choices;
   }
-  std::string File() const { return TempConfigHome::ReadText(config.KeyFile()); }
+  std::string File() const { return ReadBytes(config.KeyFile()); }
 
   std::unique_ptr<TSettingForm1> Open() {
     auto window = std::make_unique<TSettingForm1>(record);
@@ -374,7 +375,7 @@ TEST_F(SettingWindowTest, TheWindowOpensBesideThePointerAndStaysOnTheScreen) {
 TEST_F(SettingWindowTest, TheBubbleShapesTheWindow) {
   auto window = Open();
   const QByteArray block = [] {
-    QFile file(QString::fromUtf8(kBubbleRgnDataResource));
+    QFile file(QString::fromUtf8(BubbleRgnDataResource));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }();
   const auto stored = RegionData(std::vector<uint8_t>(block.begin(), block.end())).ToRegion();

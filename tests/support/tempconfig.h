@@ -25,9 +25,6 @@ class TempConfigHome {
   std::filesystem::path Folder() const { return FFolder.Root(); }
   std::filesystem::path KeyFile() const { return Folder() / "Tessaly" / "Punchlet.reg"; }
 
-  // The same as ReadBytes, for callers that read the key file through the fixture.
-  static std::string ReadText(const std::filesystem::path& path) { return ReadBytes(path); }
-
  private:
   TempFolder FFolder{"config"};
   std::optional<std::string> FPrevious;
