@@ -83,6 +83,13 @@ void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,
   SettingForm1->exec();
 }
 
+void TSettingForm1::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Without a window manager nobody else gives it the keyboard, and Enter,
+  // Esc and typing must reach it at once.
+  activateWindow();
+}
+
 QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize) {
   int left = pointer.x() + 5;
   int top = pointer.y() - 60;
