@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QSet>
 #include <QTest>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "support/codedpicture.h"
@@ -91,6 +92,12 @@ int FirstColumnOf(const QImage& image, QRgb colour) {
   return -1;
 }
 
+// Every pixel at the (x, y) pairs given has the colour.
+void ExpectColour(const QImage& image, QRgb colour, std::initializer_list<int> xys) {
+  for (const int* at = xys.begin(); at + 1 < xys.end(); at += 2)
+    EXPECT_EQ(image.pixel(at[0], at[1]), colour) << at[0] << "," << at[1];
+}
+
 void ExpectMaskIsTheDrawnPixels(const QRegion& region, const QImage& image) {
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x)
@@ -111,23 +118,14 @@ TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
     }
   // A middle row: ring one pixel beyond the picture, and on the right (where
   // the outline is one wider) the drop shadow three pixels out; pressed, no shadow.
+  // Below: ring at 43, shadow rows 44-45 (the picture's last row 42 moved by
+  // 3). The see-through corners stay key colour where nothing is drawn near them.
   const int row = 7 + 20;
-  EXPECT_EQ(normal.pixel(8, row), kBlack);
-  EXPECT_EQ(normal.pixel(9, row), kRing);
-  EXPECT_EQ(normal.pixel(58, row), kRing);
-  EXPECT_EQ(normal.pixel(59, row), kRing);
-  EXPECT_EQ(normal.pixel(60, row), kSilver);
-  EXPECT_EQ(normal.pixel(61, row), kSilver);
-  EXPECT_EQ(normal.pixel(62, row), kBlack);
-  EXPECT_EQ(pressed.pixel(60, row + 1), kRing);
-  EXPECT_EQ(pressed.pixel(61, row + 1), kBlack);
-  // Below: ring at 43, shadow rows 44-45 (the picture's last row 42 moved by 3).
-  EXPECT_EQ(normal.pixel(30, 43), kRing);
-  EXPECT_EQ(normal.pixel(30, 45), kSilver);
-  EXPECT_EQ(normal.pixel(30, 46), kBlack);
-  // The see-through corners stay key colour where nothing is drawn near them.
-  EXPECT_EQ(normal.pixel(10 + 2, 7 + 2), kBlack);
-  EXPECT_EQ(normal.pixel(10 + 4, 7 + 4), kBlack);
+  ExpectColour(normal, kRing, {9, row, 58, row, 59, row, 30, 43});
+  ExpectColour(normal, kSilver, {60, row, 61, row, 30, 45});
+  ExpectColour(normal, kBlack, {8, row, 62, row, 30, 46, 10 + 2, 7 + 2, 10 + 4, 7 + 4});
+  ExpectColour(pressed, kRing, {60, row + 1});
+  ExpectColour(pressed, kBlack, {61, row + 1});
   ExpectMaskIsTheDrawnPixels(ok.NormalRgn(), normal);
   ExpectMaskIsTheDrawnPixels(ok.PressedRgn(), pressed);
 
@@ -182,7 +180,7 @@ class Backdrop : public QWidget {
   void mousePressEvent(QMouseEvent*) override { ++presses; }
 };
 
-TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
+TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndTheLookFollowsThePointer) {
   Backdrop window;
   window.resize(120, 90);
   window.setAutoFillBackground(true);
@@ -192,13 +190,26 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
   TClearButton button(&window);
   MakePreviewButton(button, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
   button.move(20, 20);
-  int clicks = 0;
+  int clicks = 0, entered = 0, left = 0, moves = 0;
   QObject::connect(&button, &TClearControl::OnClick, [&clicks] { ++clicks; });
+  QObject::connect(&button, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
+  QObject::connect(&button, &TClearControl::OnMouseLeave, [&left] { ++left; });
+  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   QWindow* handle = window.windowHandle();
   const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
   const QPoint picture = button.mapTo(&window, QPoint(30, 30));
+  const QPoint probe(30, 12);  // normal, hot and pressed images differ here
+  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
+
+  // Hot tracking off: entering and leaving are reported, the look stays.
+  QTest::mouseMove(handle, picture);
+  EXPECT_EQ(entered, 1);
+  EXPECT_GE(moves, 1);  // moves are reported without a button held too
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  QTest::mouseMove(handle, QPoint(115, 85));
+  EXPECT_EQ(left, 1);
 
   // The see-through corner shows the window and its click reaches the window.
   EXPECT_EQ(window.grab().toImage().pixelColor(corner), QColor(255, 255, 128));
@@ -210,24 +221,32 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
   EXPECT_EQ(window.presses, 1);
 
   // Held: the pressed shape; off the drawn pixels the normal image shows, and a
-  // release there does not click.
-  const QPoint probe(30, 12);  // normal and pressed images differ here
-  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.mask(), button.PressedRgn());
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.mask(), button.NormalRgn());
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.NormalImage().pixel(probe));
-  QTest::mouseMove(handle, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(clicks, 1);
-  EXPECT_EQ(button.mask(), button.NormalRgn());
+  // release there does not click. With hot tracking on the same holds: only a
+  // free pointer lights the button.
+  for (const bool hot : {false, true}) {
+    SCOPED_TRACE(hot ? "hot tracking" : "no hot tracking");
+    button.SetHotTrack(hot);
+    QTest::mouseMove(handle, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), (hot ? button.HotImage() : button.NormalImage()).pixel(probe));
+    QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button.mask(), button.PressedRgn());
+    EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+    QTest::mouseMove(handle, corner);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button.mask(), button.NormalRgn());
+    EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+    QTest::mouseMove(handle, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+    QTest::mouseMove(handle, corner);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(button.mask(), button.NormalRgn());
+    EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  }
 }
 
 TEST(ClearButton, HotPressedAndDisabledColours) {
@@ -255,59 +274,6 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   button.SetPicture(QPixmap::fromImage(solid));
   button.SetTransColor(Qt::black);
   EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(128, 128, 128));
-
-  // Hot tracking off: entering and leaving are reported, the look stays.
-  QWidget window;
-  window.resize(100, 100);
-  TClearButton preview(&window);
-  MakePreviewButton(preview, 69, KeyCap(48, 36), QString(), 15);
-  int entered = 0, left = 0;
-  QObject::connect(&preview, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
-  QObject::connect(&preview, &TClearControl::OnMouseLeave, [&left] { ++left; });
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QTest::mouseMove(window.windowHandle(), QPoint(30, 30));
-  EXPECT_EQ(entered, 1);
-  EXPECT_EQ(preview.grab().toImage().pixel(30, 30), preview.NormalImage().pixel(30, 30));
-  QTest::mouseMove(window.windowHandle(), QPoint(95, 95));
-  EXPECT_EQ(left, 1);
-}
-
-// With hot tracking on, only a free pointer lights the button: held and moved
-// off its pixels it shows the normal image, as a held button must.
-TEST(ClearButton, HotImageOnlyForAFreePointer) {
-  QWidget window;
-  window.resize(120, 90);
-  TClearButton button(&window);
-  button.BeginUpdate();
-  button.SetAutoSize(false);
-  button.resize(69, 50);
-  button.SetPicture(QPixmap::fromImage(KeyCap(48, 36)));
-  button.SetTransColor(Qt::black);
-  button.EndUpdate();
-  button.move(20, 20);
-  int moves = 0;
-  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QWindow* handle = window.windowHandle();
-  const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
-  const QPoint picture = button.mapTo(&window, QPoint(30, 30));
-  const QPoint probe(30, 30);  // normal, hot and pressed differ here
-  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
-
-  QTest::mouseMove(handle, picture);
-  EXPECT_EQ(shown(), button.HotImage().pixel(probe));
-  EXPECT_GE(moves, 1);  // moves are reported without a button held too
-  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
-  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
 }
 
 // A panel whose size request fails, to see how the failure is reported.
