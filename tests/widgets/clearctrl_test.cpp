@@ -7,10 +7,10 @@
 #include <QPainter>
 #include <QSet>
 #include <QTest>
-#include <initializer_list>
 #include <stdexcept>
 
 #include "support/codedpicture.h"
+#include "support/pixels.h"
 
 namespace {
 
@@ -90,12 +90,6 @@ int FirstColumnOf(const QImage& image, QRgb colour) {
     for (int y = 0; y < image.height(); ++y)
       if (image.pixel(x, y) == colour) return x;
   return -1;
-}
-
-// Every pixel at the (x, y) pairs given has the colour.
-void ExpectColour(const QImage& image, QRgb colour, std::initializer_list<int> xys) {
-  for (const int* at = xys.begin(); at + 1 < xys.end(); at += 2)
-    EXPECT_EQ(image.pixel(at[0], at[1]), colour) << at[0] << "," << at[1];
 }
 
 void ExpectMaskIsTheDrawnPixels(const QRegion& region, const QImage& image) {

@@ -7,10 +7,10 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <initializer_list>
 #include <memory>
 #include <vector>
 
+#include "support/pixels.h"
 #include "ui_shapebuttonform.h"
 
 namespace {
@@ -62,12 +62,6 @@ bool Shows(const QImage& image, const QColor& colour) {
     for (int x = 0; x < image.width(); ++x)
       if (image.pixelColor(x, y) == colour) return true;
   return false;
-}
-
-// Every pixel at the (x, y) pairs given shows the colour.
-void ExpectColour(const QImage& image, const QColor& colour, std::initializer_list<int> xys) {
-  for (const int* at = xys.begin(); at + 1 < xys.end(); at += 2)
-    EXPECT_EQ(image.pixelColor(at[0], at[1]), colour) << at[0] << "," << at[1];
 }
 
 QRect Exclusive(int l, int t, int r, int b) { return QRect(QPoint(l, t), QPoint(r - 1, b - 1)); }
