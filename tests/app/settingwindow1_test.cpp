@@ -172,7 +172,8 @@ TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
                              {255, 0, 255}, {255, 0, 0}, {128, 0, 0}, {255, 128, 0}, {255, 255, 0}};
   for (int number = 2; number <= 11; ++number)
     EXPECT_EQ(window.GroupButton(4, number)->ShapeBevelColor(), swatches[number - 2]) << number;
-  // Typing starts in the text field.
+  // Typing starts in the text field, limited before any load too.
+  EXPECT_EQ(Edit1(window)->maxLength(), 200);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   EXPECT_EQ(window.focusWidget(), Edit1(window));
