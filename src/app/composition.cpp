@@ -187,7 +187,8 @@ TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass) {
 }
 
 TPunchComposer::TPunchComposer() {
-  // As stored with the window: one bit per pixel, every pixel white.
+  // Blank and small until a job converts it to 24 bits and fills it: one bit
+  // per pixel, every pixel white.
   FOverlay.Create(OverlayWidth, OverlayHeight, 1);
   FOverlay.SetPalette({kBlack, kWhite});
   std::memset(FOverlay.Bits(), 0xFF,

@@ -82,8 +82,8 @@ struct TScaledJob {
 // photo), without keeping the full-size photo.
 TScaledJob ReadAndScaleJob(const std::string& path, SizeClass sizeClass);
 
-// Owns the corner overlay, which is kept from job to job as the preview
-// window keeps its hidden overlay picture.
+// Owns the corner overlay: one picture for the whole run, so a batch
+// allocates it once. Every job refills it before drawing it.
 class TPunchComposer {
  public:
   static constexpr int OverlayWidth = 640;

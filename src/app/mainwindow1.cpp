@@ -53,15 +53,15 @@ TMainForm1::TSlideDirection TMainForm1::SlideDirectionForMinute(int minute) {
   return TSlideDirection::FromLeft;
 }
 
-TMainForm1::Environment TMainForm1::CurrentEnvironment() {
-  Environment environment;
+TMainForm1::TEnvironment TMainForm1::CurrentEnvironment() {
+  TEnvironment environment;
   if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
   environment.minute = QTime::currentTime().minute();
   environment.pointer = QCursor::pos();
   return environment;
 }
 
-TMainForm1::TMainForm1(std::vector<std::string> arguments, const Environment& environment,
+TMainForm1::TMainForm1(std::vector<std::string> arguments, const TEnvironment& environment,
                        QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       ui(std::make_unique<Ui::TMainForm1>()),

@@ -33,15 +33,15 @@ class TMainForm1 : public QWidget {
   static TSlideDirection SlideDirectionForMinute(int minute);
 
   // What the window reads from its surroundings; injectable so tests can fix it.
-  struct Environment {
+  struct TEnvironment {
     QSize screenSize;  // the primary screen's size
     int minute = 0;    // the local clock's minute at construction
     QPoint pointer{};  // the mouse pointer's screen position at construction
   };
-  static Environment CurrentEnvironment();
+  static TEnvironment CurrentEnvironment();
 
   // arguments: the command line after the program path.
-  explicit TMainForm1(std::vector<std::string> arguments, const Environment& environment,
+  explicit TMainForm1(std::vector<std::string> arguments, const TEnvironment& environment,
                       QWidget* parent = nullptr);
   ~TMainForm1() override;
 
@@ -104,7 +104,7 @@ class TMainForm1 : public QWidget {
   std::unique_ptr<Ui::TMainForm1> ui;
   std::unique_ptr<TPunchComposer> FComposer;
   std::vector<std::string> FArguments;
-  Environment FEnvironment;
+  TEnvironment FEnvironment;
   PunchSettings FSettings;
   Picture FPreview;
   // Anchored controls with their geometry in the layout file's client size.

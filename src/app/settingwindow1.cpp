@@ -46,8 +46,8 @@ TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
   ui->setupUi(this);
   // What the layout file cannot hold: pixel font sizes and the bubble.
   ApplyPixelFontSizes(this);
-  ui->Rgn1->LoadStored(QString::fromUtf8(kBubbleBitmapResource),
-                       QString::fromUtf8(kBubbleRgnDataResource));
+  ui->Rgn1->LoadStored(QString::fromUtf8(BubbleBitmapResource),
+                       QString::fromUtf8(BubbleRgnDataResource));
   setFixedSize(ClientWidth, ClientHeight);
   // A longer loaded text is kept whole; typing can only shorten it then, and
   // the limit follows it down. Setting a limit puts the text again, which
@@ -81,6 +81,13 @@ void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,
   SettingForm1 = new TSettingForm1(settings, owner);
   SettingForm1->move(PlaceBesidePointer(pointer, screenSize));
   SettingForm1->exec();
+}
+
+void TSettingForm1::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Without a window manager nobody else gives it the keyboard, and Enter,
+  // Esc and typing must reach it at once.
+  activateWindow();
 }
 
 QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize) {

@@ -64,6 +64,7 @@ class TSettingForm1 : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void ShowSettings();

@@ -473,7 +473,7 @@ struct TStretcher::State {
   }
 };
 
-TStretcher::TStretcher(TargetSize targetSize) : FTargetSize(std::move(targetSize)) {}
+TStretcher::TStretcher(TTargetSize targetSize) : FTargetSize(std::move(targetSize)) {}
 
 TStretcher::TStretcher(int width, int height)
     : FTargetSize([width, height](int, int) {

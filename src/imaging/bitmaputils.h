@@ -27,9 +27,9 @@ Picture Stretch(const Picture& source, int width, int height);
 class TStretcher : public TRowSink {
  public:
   // Chooses the target size from the source size, which is known at Begin.
-  using TargetSize = std::function<std::pair<int, int>(int width, int height)>;
+  using TTargetSize = std::function<std::pair<int, int>(int width, int height)>;
 
-  explicit TStretcher(TargetSize targetSize);
+  explicit TStretcher(TTargetSize targetSize);
   TStretcher(int width, int height);
   ~TStretcher() override;
   TStretcher(const TStretcher&) = delete;
@@ -47,6 +47,6 @@ class TStretcher : public TRowSink {
 
  private:
   struct State;
-  TargetSize FTargetSize;
+  TTargetSize FTargetSize;
   std::unique_ptr<State> FState;
 };

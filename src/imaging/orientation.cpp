@@ -109,7 +109,7 @@ Picture DecodeUpright(TJPEGImage& jpeg) {
   return Oriented(picture, ExifOrientation(jpeg));
 }
 
-Picture DecodeScaledUpright(TJPEGImage& jpeg, const TStretcher::TargetSize& target) {
+Picture DecodeScaledUpright(TJPEGImage& jpeg, const TStretcher::TTargetSize& target) {
   const TExifOrientation orientation = ExifOrientation(jpeg);
   TStretcher stretcher([&](int width, int height) {
     if (!SwapsAxes(orientation)) return target(width, height);

@@ -23,4 +23,4 @@ Picture DecodeUpright(TJPEGImage& jpeg);
 // the stored picture is scaled to the target's stored-axis size, then the
 // small result is turned. Each pixel is within 1 of scaling DecodeUpright's
 // picture (the filter rounds the same footprint in another order).
-Picture DecodeScaledUpright(TJPEGImage& jpeg, const TStretcher::TargetSize& target);
+Picture DecodeScaledUpright(TJPEGImage& jpeg, const TStretcher::TTargetSize& target);

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #ifdef __SSE2__
@@ -30,6 +31,15 @@ QRgb Darken(QRgb colour, int n) { return PerChannel(colour, -n); }
 QRgb Grey(QRgb colour) {
   const int g = std::clamp((qRed(colour) + qGreen(colour) + qBlue(colour)) / 3, 128, 192);
   return qRgb(g, g, g);
+}
+
+// Sets field to value; false when it held that value already, so a setter
+// can skip rebuilding the images.
+template <typename T>
+bool Store(T& field, const std::type_identity_t<T>& value) {
+  if (field == value) return false;
+  field = value;
+  return true;
 }
 
 QImage Filled(int width, int height, QRgb colour) {
@@ -160,14 +170,11 @@ void TClearControl::EndUpdate() {
 }
 
 void TClearControl::SetAutoSize(bool value) {
-  if (value == FAutoSize) return;
-  FAutoSize = value;
-  AutoSizeArrange();
+  if (Store(FAutoSize, value)) AutoSizeArrange();
 }
 
 void TClearControl::SetBorderStyle(TBorderStyle value) {
-  if (value == FBorderStyle) return;
-  FBorderStyle = value;
+  if (!Store(FBorderStyle, value)) return;
   AutoSizeArrange();
   Changed();
 }
@@ -192,73 +199,50 @@ void TClearControl::PictureChanged() {
 }
 
 void TClearControl::SetCaption(const QString& caption) {
-  if (caption == FCaption) return;
-  FCaption = caption;
+  if (!Store(FCaption, caption)) return;
   AutoSizeArrange();
   Changed();
 }
 
 void TClearControl::SetCaptionLeft(int value) {
-  if (value == FCaptionLeft) return;
-  FCaptionLeft = value;
-  Changed();
+  if (Store(FCaptionLeft, value)) Changed();
 }
 
 void TClearControl::SetCaptionTop(int value) {
-  if (value == FCaptionTop) return;
-  FCaptionTop = value;
-  Changed();
+  if (Store(FCaptionTop, value)) Changed();
 }
 
 void TClearControl::SetStyle(TTransBtnStyle value) {
-  if (value == FStyle) return;
-  FStyle = value;
-  Changed();
+  if (Store(FStyle, value)) Changed();
 }
 
 void TClearControl::SetTransColor(const QColor& colour) {
   // Stored as RGB, so comparisons with pixels are always like with like.
-  const QRgb value = Opaque(colour);
-  if (value == FTransparentColor) return;
-  FTransparentColor = value;
-  Changed();
+  if (Store(FTransparentColor, Opaque(colour))) Changed();
 }
 
 void TClearControl::SetHotTrack(bool value) {
-  if (value == FHotTrack) return;
-  FHotTrack = value;
-  update();
+  if (Store(FHotTrack, value)) update();
 }
 
 void TClearControl::SetHotLightDepth(int value) {
-  value = std::clamp(value, 0, 255);
-  if (value == FHotLightDepth) return;
-  FHotLightDepth = value;
-  Changed();
+  if (Store(FHotLightDepth, std::clamp(value, 0, 255))) Changed();
 }
 
 void TClearControl::SetShadowColor(const QColor& colour) {
-  if (Opaque(colour) == FShadowColor) return;
-  FShadowColor = Opaque(colour);
-  Changed();
+  if (Store(FShadowColor, Opaque(colour))) Changed();
 }
 
 void TClearControl::SetLightColor(const QColor& colour) {
-  if (Opaque(colour) == FLightColor) return;
-  FLightColor = Opaque(colour);
-  Changed();
+  if (Store(FLightColor, Opaque(colour))) Changed();
 }
 
 void TClearControl::SetStretch(bool value) {
-  if (value == FStretch) return;
-  FStretch = value;
-  Changed();
+  if (Store(FStretch, value)) Changed();
 }
 
 void TClearControl::SetColor(const QColor& colour) {
-  if (Opaque(colour) == FColor) return;
-  FColor = Opaque(colour);
-  Changed();
+  if (Store(FColor, Opaque(colour))) Changed();
 }
 
 QColor TClearControl::FontColor() const {
@@ -266,27 +250,21 @@ QColor TClearControl::FontColor() const {
 }
 
 void TClearControl::SetFontColor(const QColor& colour) {
-  if (colour == FFontColor) return;
-  FFontColor = colour;
-  Changed();
+  if (Store(FFontColor, colour)) Changed();
 }
 
 void TClearControl::SetOptions(TTransImgOptions options) {
-  if (options == FOptions) return;
-  FOptions = options;
-  Changed();
+  if (Store(FOptions, options)) Changed();
 }
 
 void TClearControl::SetChildGraphicsTrans(bool value) {
-  if (value == FChildGraphicsTrans) return;
-  FChildGraphicsTrans = value;
+  if (!Store(FChildGraphicsTrans, value)) return;
   UpdateRgn();
   update();
 }
 
 void TClearControl::SetFormTrans(bool value) {
-  if (value == FFormTrans) return;
-  FFormTrans = value;
+  if (!Store(FFormTrans, value)) return;
   if (value)
     UpdateRgn();
   else if (window() != this)

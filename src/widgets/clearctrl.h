@@ -32,7 +32,8 @@ class TClearControl : public QWidget {
   enum TBorderStyle { bsNone, bsSingle };
   Q_ENUM(TBorderStyle)
 
-  // Mask event standing in for the control's own posted window message.
+  // The event a mask request posts to the control itself, so that a burst of
+  // requests is applied once.
   static constexpr int UpdateRgnEvent = 0xBBAB;
 
   explicit TClearControl(QWidget* parent = nullptr);

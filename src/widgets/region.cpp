@@ -366,7 +366,8 @@ void TRgn::UpdateRgn() {
   double scaleX = 1;
   double scaleY = 1;
   if (!FAutoSize) {
-    // Single precision, as the transformation is kept.
+    // Single-precision factors, as a region transform (XFORM) holds them: a
+    // double ratio would round some halfway edges the other way.
     scaleX = static_cast<float>(width()) / static_cast<float>(FRgnBitmap.Width());
     scaleY = static_cast<float>(height()) / static_cast<float>(FRgnBitmap.Height());
   }

@@ -141,5 +141,5 @@ class TRgn : public QWidget {
 };
 
 // The settings window's speech bubble and its block, compiled in.
-inline constexpr const char* kBubbleBitmapResource = ":/punchlet/bubble.bmp";
-inline constexpr const char* kBubbleRgnDataResource = ":/punchlet/bubble.rgn";
+inline constexpr const char* BubbleBitmapResource = ":/punchlet/bubble.bmp";
+inline constexpr const char* BubbleRgnDataResource = ":/punchlet/bubble.rgn";

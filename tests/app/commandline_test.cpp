@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,19 +12,16 @@
 #include "imaging/picture.h"
 #include "platform/errors.h"
 #include "platform/fileio.h"
+#include "support/codedpicture.h"
+#include "support/files.h"
 #include "support/longpath.h"
 #include "support/tempfolder.h"
 
 namespace {
 
 std::string JpegBytes(int width, int height) {
-  Picture picture;
-  picture.Create(width, height, 24);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      picture.SetPixel(x, y, Rgb{static_cast<uint8_t>(x * 3), static_cast<uint8_t>(y * 5), 90});
   TJPEGImage jpeg;
-  jpeg.Assign(picture);
+  jpeg.Assign(CodedPicture(width, height, {.red = {.step = 3}, .green = {.step = 5}, .blue = 90}));
   const std::vector<uint8_t>& bytes = jpeg.SaveToMemory();
   return {bytes.begin(), bytes.end()};
 }
@@ -35,11 +30,6 @@ std::string Quoted(const std::string& argument) {
   std::string out = "'";
   for (char c : argument) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool Exists(const std::string& path) {
@@ -68,12 +58,12 @@ class CommandLine : public testing::Test {
     for (const std::string& argument : arguments) command.append(" ").append(Quoted(argument));
     command.append(" 2>").append(Quoted(folder.Path() + "stderr.txt"));
     const int status = std::system(command.c_str());
-    errors = Slurp(folder.Path() + "stderr.txt");
+    errors = ReadBytes(folder.Path() + "stderr.txt");
     std::filesystem::remove(folder.Path() + "stderr.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   void Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(folder.Path() + name, std::ios::binary) << bytes;
+    WriteBytes(folder.Path() + name, bytes);
   }
 
   TempFolder folder{"commandline"};
@@ -87,7 +77,7 @@ TEST_F(CommandLine, EveryArgumentIsAPathEvenWhenItLooksLikeAnOptionOfQt) {
   Put("a.jpg", jpeg);
   Put("b.jpg", jpeg);
   EXPECT_EQ(Run({"-platform", "a.jpg", "a.jpg"}), 0) << errors;
-  EXPECT_EQ(Slurp(folder.Path() + "加工済_a.jpg").substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済_a.jpg").substr(0, 2), "\xFF\xD8");
   EXPECT_TRUE(Exists(folder.Path() + "加工済2_a.jpg"));
   EXPECT_EQ(Run({"-stylesheet", "b.jpg", "b.jpg"}), 0) << errors;
   EXPECT_EQ(errors, "");  // no style sheet was parsed from a picture

@@ -7,14 +7,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <numbers>
 
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
+#include "support/codedpicture.h"
 #include "support/exifsegment.h"
+#include "support/files.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -23,14 +24,7 @@ constexpr Rgb kKey{255, 0, 255}, kBlack{0, 0, 0}, kWhite{255, 255, 255};
 
 // Every column and row has its own value; no pixel is black, white, grey,
 // the key colour or a frame colour.
-Picture Coded(int w, int h) {
-  Picture p;
-  p.Create(w, h, 24);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      p.SetPixel(x, y, {uint8_t(30 + x * 190 / w), uint8_t(30 + y * 190 / h), 90});
-  return p;
-}
+const Coding kCoded{.red = {.from = 30, .to = 220}, .green = {.from = 30, .to = 220}, .blue = 90};
 
 struct Choice {
   SizeClass size = SizeClass::M;
@@ -99,7 +93,7 @@ TEST(Composition, SizesFramesAndPlacementFollowTheTable) {
   for (const Row& r : rows) {
     const std::string size = std::to_string(r.w) + "x" + std::to_string(r.h);
     SCOPED_TRACE(std::to_string(r.srcW) + "x" + std::to_string(r.srcH) + " to " + size);
-    const Picture source = Coded(r.srcW, r.srcH);
+    const Picture source = CodedPicture(r.srcW, r.srcH, kCoded);
     Choice choice{r.size, r.square, false, FrameColour::Blue, BackgroundColour::Black};
     const Picture plain = composer.Compose(source, Settings(choice), false).picture;
     choice.corners = true;
@@ -150,7 +144,7 @@ TEST(Composition, SquareCropKeepsTheMiddle) {
   // S landscape 140 x 105 keeps columns 17..121; S portrait keeps rows 17..121.
   TPunchComposer composer;
   const PunchSettings square = Settings({.size = SizeClass::S, .square = true, .corners = false});
-  const Picture wide = Coded(280, 210), tall = Coded(210, 280);
+  const Picture wide = CodedPicture(280, 210, kCoded), tall = CodedPicture(210, 280, kCoded);
   EXPECT_EQ(Differing(composer.Compose(wide, square, true).picture, Stretch(wide, 140, 105),
                       kEverywhere, 17, 0),
             0);
@@ -161,7 +155,7 @@ TEST(Composition, SquareCropKeepsTheMiddle) {
 
 TEST(Composition, NoFrameLeavesNoKeyColourAndCornersOffLeaveThePicture) {
   TPunchComposer composer;
-  const Picture source = Coded(400, 300), scaled = Stretch(source, 210, 158);
+  const Picture source = CodedPicture(400, 300, kCoded), scaled = Stretch(source, 210, 158);
   const Picture none =
       composer.Compose(source, Settings({.background = BackgroundColour::Black}), false).picture;
   EXPECT_EQ(Differing(none, scaled, [&](int x, int y) { return none.Pixel(x, y) == kKey; }), 0);
@@ -183,19 +177,20 @@ TEST(Composition, OverlayIsRefilledForEveryJob) {
   EXPECT_EQ(reused.Overlay().BitCount(), 1);
   EXPECT_EQ(reused.Overlay().Pixel(639, 479), kWhite);
   reused.Compose(
-      Coded(300, 400),
+      CodedPicture(300, 400, kCoded),
       Settings(
           {.size = SizeClass::S, .frame = FrameColour::Red, .background = BackgroundColour::Black}),
       false);
   const PunchSettings second = Settings({.size = SizeClass::L});
-  const Picture after = reused.Compose(Coded(400, 300), second, false).picture;
-  EXPECT_EQ(Differing(after, fresh.Compose(Coded(400, 300), second, false).picture, kEverywhere),
+  const Picture after = reused.Compose(CodedPicture(400, 300, kCoded), second, false).picture;
+  EXPECT_EQ(Differing(after, fresh.Compose(CodedPicture(400, 300, kCoded), second, false).picture,
+                      kEverywhere),
             0);
 }
 
 TEST(Composition, TextImprintSitsAboveTheBottomMargin) {
   TPunchComposer composer;
-  const Picture source = Coded(400, 300);
+  const Picture source = CodedPicture(400, 300, kCoded);
   PunchSettings settings = Settings({.corners = false});
   const Picture plain = composer.Compose(source, settings, false).picture;
   settings.SetPressed(5, 2, true);
@@ -260,7 +255,7 @@ TEST(Composition, TextImprintSitsAboveTheBottomMargin) {
 
 TEST(Composition, CaptionsAndStatusByMode) {
   TPunchComposer composer;
-  const Picture source = Coded(400, 300);
+  const Picture source = CodedPicture(400, 300, kCoded);
   const TComposition single = composer.Compose(source, PunchSettings{}, true);  // all defaults
   EXPECT_EQ(single.label1 + " " + single.label2 + " " + single.label3,
             "210x158 枠なし/文字なし でパンチしました♪");
@@ -281,12 +276,11 @@ TEST(Composition, CaptionsAndStatusByMode) {
 }
 
 TEST(Composition, ReaderIsChosenByExtensionAlone) {
-  std::string dir = (std::filesystem::temp_directory_path() / "compose-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  dir += "/";
+  const TempFolder folder("compose");
+  const std::string& dir = folder.Path();
   {
     TJPEGImage jpeg;
-    jpeg.Assign(Coded(64, 48));
+    jpeg.Assign(CodedPicture(64, 48, kCoded));
     jpeg.SaveToFile(dir + "photo.JPEG");
   }
   std::filesystem::copy_file(dir + "photo.JPEG", dir + "photo.bmp");
@@ -300,7 +294,7 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
   // the paletted decode of a grey file.
   {
     TJPEGImage grey;
-    grey.Assign(Coded(50, 77));
+    grey.Assign(CodedPicture(50, 77, kCoded));
     grey.Grayscale = true;
     grey.SaveToFile(dir + "grey.jpg");
   }
@@ -325,21 +319,19 @@ TEST(Composition, ReaderIsChosenByExtensionAlone) {
   } catch (const Exception& e) {
     EXPECT_EQ(e.FileName(), dir + "photo.png");  // the report names the job
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(Composition, SidewaysPhotoIsClassedAndCroppedUpright) {
   TempFolder dir("compose-exif");
   TJPEGImage encoder;
-  encoder.Assign(Coded(96, 64));  // stored landscape
+  encoder.Assign(CodedPicture(96, 64, kCoded));  // stored landscape
   const std::vector<uint8_t> stored = encoder.SaveToMemory();
   PunchSettings square = Settings({.square = true, .corners = false});
   TPunchComposer composer;
   for (unsigned o : {1u, 3u, 5u, 6u, 8u}) {
     const std::string path = dir.Path() + "photo" + std::to_string(o) + ".jpg";
     const std::vector<uint8_t> file = exiftest::WithOrientation(stored, o, o == 8);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    WriteBytes(path, file);
     const bool portrait = o >= 5;
     const Picture upright = ReadJobPicture(path);
     EXPECT_EQ(upright.Width(), portrait ? 64 : 96) << o;

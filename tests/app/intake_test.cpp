@@ -1,6 +1,5 @@
 #include "app/intake.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +7,9 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
@@ -17,20 +19,9 @@ namespace {
 class IntakeTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "intake-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    R = fs::canonical(pattern).string();  // compared with getcwd's paths
+    R = fs::canonical(folder.Root()).string();  // compared with getcwd's paths
   }
-  void TearDown() override { fs::remove_all(R); }
-  // Entries below R; a trailing "/" makes a folder.
-  void Make(const Paths& entries) {
-    for (const std::string& e : entries) {
-      if (e.back() == '/')
-        fs::create_directories(R + "/" + e);
-      else
-        close(open((R + "/" + e).c_str(), O_CREAT | O_WRONLY, 0644));
-    }
-  }
+  void Make(const Paths& entries) { MakeTree(R, entries); }
   // The job list for arguments relative to R, as the program would see them
   // when started there.
   Paths RelativeJobs(const Paths& arguments) {
@@ -41,6 +32,7 @@ class IntakeTree : public ::testing::Test {
     return jobs;
   }
 
+  TempFolder folder{"intake"};
   std::string R;
 };
 
@@ -51,7 +43,7 @@ TEST_F(IntakeTree, PictureFilesAreTakenAsWritten) {
   // Duplicates stay; missing, empty and other paths vanish without a trace.
   EXPECT_EQ(RelativeJobs({"d.jpeg", "missing.jpg", "", "e.jpe", "f.jfif", "./d.jpeg", "a.JPG/"}),
             (Paths{"d.jpeg", "./d.jpeg"}));
-  // No length limit: far beyond the old 260-byte path buffer.
+  // No length limit: a path of over 400 bytes is taken whole.
   std::string deep = "d";
   while (deep.size() < 400) deep += "/subfolder";
   Make({deep + "/", deep + "/long.bmp"});

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "app/application.h"
@@ -20,7 +18,10 @@
 #include "app/settingsstore.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
+#include "support/codedpicture.h"
+#include "support/files.h"
 #include "support/tempconfig.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
@@ -31,10 +32,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InstallFontSubstitutes();  // the faces the program draws its captions in
-    char pattern[] = "/tmp/punchlet-window-XXXXXX";
-    root = mkdtemp(pattern);
   }
-  void TearDown() override { fs::remove_all(root); }
 
   void StoreSizeClass(int button) {
     PunchSettings settings;
@@ -45,13 +43,8 @@ class WindowTest : public ::testing::Test {
 
   // A landscape JPEG of the given size with a gradient.
   std::string MakeJpeg(const std::string& name, int width, int height) {
-    Picture picture;
-    picture.Create(width, height, 24);
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x)
-        picture.SetPixel(x, y, Rgb{static_cast<uint8_t>(x), static_cast<uint8_t>(y), 90});
     TJPEGImage jpeg;
-    jpeg.Assign(picture);
+    jpeg.Assign(CodedPicture(width, height, {.blue = 90}));
     const std::string path = (root / name).string();
     jpeg.SaveToFile(path);
     return path;
@@ -67,10 +60,11 @@ class WindowTest : public ::testing::Test {
   }
 
   TempConfigHome config;
-  fs::path root;
+  TempFolder folder{"punchlet-window"};
+  const fs::path root = folder.Root();
 };
 
-TMainForm1::Environment Screen(int width, int height, int minute) {
+TMainForm1::TEnvironment Screen(int width, int height, int minute) {
   return {QSize(width, height), minute};
 }
 
@@ -203,7 +197,8 @@ TEST_F(WindowTest, OkSavesOnlyWhenItsPictureIsClicked) {
 
 TEST_F(WindowTest, CancelDuringABatchKeepsThePicturesSavedSoFar) {
   std::vector<std::string> jobs;
-  for (int i = 1; i <= 10; ++i) jobs.push_back(MakeJpeg("p" + std::to_string(i) + ".jpg", 64, 48));
+  for (int i = 1; i <= 10; ++i)
+    jobs.push_back(MakeJpeg(std::string("p") + std::to_string(i) + ".jpg", 64, 48));
   TMainForm1 window(jobs, Screen(1024, 768, 0));
   std::vector<QString> captions;
   window.OnBatchPictureSaved = [&](int index) {
@@ -223,7 +218,7 @@ TEST_F(WindowTest, CancelDuringABatchKeepsThePicturesSavedSoFar) {
 }
 
 TEST_F(WindowTest, NoPictureEndsAtOnceAndAFailureStopsTheBatch) {
-  std::ofstream(root / "notes.txt") << "x";
+  WriteBytes(root / "notes.txt", "x");
   TMainForm1 empty({(root / "notes.txt").string(), (root / "missing.jpg").string()},
                    Screen(1024, 768, 0));
   empty.FormCreate();
@@ -231,7 +226,7 @@ TEST_F(WindowTest, NoPictureEndsAtOnceAndAFailureStopsTheBatch) {
   EXPECT_TRUE(empty.jobList.empty());
 
   const std::string good = MakeJpeg("good.jpg", 64, 48);
-  std::ofstream(root / "bad.jpg") << "not a jpeg";
+  WriteBytes(root / "bad.jpg", "not a jpeg");
   const std::string after = MakeJpeg("later.jpg", 64, 48);
   TMainForm1 batch({good, (root / "bad.jpg").string(), after}, Screen(1024, 768, 0));
   EXPECT_THROW(batch.FormCreate(), EJPEG);
@@ -258,39 +253,21 @@ class BatchTest : public WindowTest {
   std::string WriteCoded(const std::string& name, Kind kind, int width, int height, int code) {
     const std::string path = (root / name).string();
     fs::create_directories(fs::path(path).parent_path());
-    const auto value = [code](int x, int y, int channel) {
-      return static_cast<uint8_t>((x * (channel + 1) + y * (3 - channel) + 53 * code) & 0xFF);
-    };
+    const Coding coding{.red = {.from = 53 * code},
+                        .green = {.from = 101 * code, .step = 2},
+                        .blue = 90 + code,
+                        .bitCount = kind == Kind::Bmp8 ? 8 : 24};
     if (kind == Kind::Jpeg || kind == Kind::GreyJpeg) {
-      Picture picture;
-      picture.Create(width, height, 24);
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-          picture.SetPixel(x, y, Rgb{value(x, y, 0), value(x, y, 1), value(x, y, 2)});
       TJPEGImage jpeg;
-      jpeg.Assign(picture);
+      jpeg.Assign(CodedPicture(width, height, coding));
       jpeg.Grayscale = kind == Kind::GreyJpeg;
       jpeg.SaveToFile(path);
-    } else if (kind == Kind::Bmp24) {
-      QImage image(width, height, QImage::Format_RGB888);
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-          image.setPixel(x, y, qRgb(value(x, y, 0), value(x, y, 1), value(x, y, 2)));
-      EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
     } else {
-      QImage image(width, height, QImage::Format_Indexed8);
-      image.setColorCount(256);
-      for (int i = 0; i < 256; ++i) image.setColor(i, qRgb(i, (i * 7 + code) & 0xFF, 255 - i));
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.setPixel(x, y, value(x, y, 1));
+      QImage image = CodedImage(width, height, coding);
+      if (kind == Kind::Bmp24) image.convertTo(QImage::Format_RGB888);
       EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
     }
     return path;
-  }
-
-  static std::string FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 };
 
@@ -361,7 +338,7 @@ TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedAndNamedInJobOrder) {
     EXPECT_TRUE(window.Finished());
     EXPECT_EQ(saved, jobs.size());
     for (size_t k = 0; k < jobs.size(); ++k)
-      EXPECT_EQ(FileBytes(root / dir / names[k]), expected[k]) << "variant " << v << ", job " << k;
+      EXPECT_EQ(ReadBytes(root / dir / names[k]), expected[k]) << "variant " << v << ", job " << k;
   }
 }
 
@@ -369,7 +346,8 @@ TEST_F(BatchTest, CancelDropsThePicturesMadeAhead) {
   setenv("PUNCHLET_WORKERS", "4", 1);
   std::vector<std::string> jobs;
   for (int i = 0; i < 12; ++i)
-    jobs.push_back(WriteCoded("p" + std::to_string(i) + ".jpg", Kind::Jpeg, 64, 48, i));
+    jobs.push_back(
+        WriteCoded(std::string("p") + std::to_string(i) + ".jpg", Kind::Jpeg, 64, 48, i));
   TMainForm1 window(jobs, Screen(1024, 768, 0));
   window.OnBatchPictureSaved = [&](int index) {
     // By the second picture the workers have run ahead of it.
@@ -398,8 +376,8 @@ TEST_F(BatchTest, AFailureIsReportedInItsTurnEvenWhenALaterJobFailedFirst) {
       WriteCoded("after.jpg", Kind::Jpeg, 64, 48, 3),
       (root / "broken.bmp").string(),
   };
-  std::ofstream(root / "bad.jpg") << "not a jpeg";
-  std::ofstream(root / "broken.bmp") << "BM";
+  WriteBytes(root / "bad.jpg", "not a jpeg");
+  WriteBytes(root / "broken.bmp", "BM");
   TMainForm1 window(jobs, Screen(1024, 768, 0));
   EXPECT_THROW(window.FormCreate(), EJPEG);
   EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済_big.jpg", "加工済_fine.jpg"}));
@@ -434,7 +412,7 @@ TEST_F(WindowTest, TheProgramPunchesAFolderInBatchWithoutADisplay) {
   fs::create_directories(root / "in" / "sub");
   MakeJpeg("in/a.jpg", 120, 80);
   MakeJpeg("in/sub/b.JPEG", 80, 120);
-  std::ofstream(root / "in" / "readme.txt") << "skip me";
+  WriteBytes(root / "in" / "readme.txt", "skip me");
   const std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
                               PUNCHLET_EXE + " '" + (root / "in").string() + "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
@@ -446,7 +424,7 @@ TEST_F(WindowTest, TheProgramPunchesAFolderInBatchWithoutADisplay) {
                              "' 2>/dev/null";
   EXPECT_EQ(WEXITSTATUS(std::system(single.c_str())), 2);
   // A broken picture is reported with exit status 1 and nothing is written for it.
-  std::ofstream(root / "in" / "broken.bmp") << "BM";
+  WriteBytes(root / "in" / "broken.bmp", "BM");
   const std::string broken = std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
                              PUNCHLET_EXE + " '" + (root / "in" / "broken.bmp").string() + "' '" +
                              (root / "in" / "a.jpg").string() + "' 2>/dev/null";

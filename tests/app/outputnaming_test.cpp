@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,21 +14,13 @@
 #include "imaging/picture.h"
 #include "platform/errors.h"
 #include "platform/fileio.h"
+#include "support/files.h"
 #include "support/longpath.h"
 #include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -59,14 +49,14 @@ TEST(OutputNaming, RepeatedSavesTakeEachNameOnceThenFailClearly) {
   for (int n = 1; n <= 255; ++n) {
     const std::string text = "picture " + std::to_string(n);
     if (n > 3 && n < 254) {  // saves in between would only take time
-      WriteText(CandidateName(source, n), text);
+      WriteBytes(CandidateName(source, n), text);
       continue;
     }
     ASSERT_EQ(Save(source, text), CandidateName(source, n));
   }
-  EXPECT_EQ(ReadText(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
-  EXPECT_EQ(ReadText(folder.Path() + "加工済2_IMG_01.jpg"), "picture 2");
-  EXPECT_EQ(ReadText(folder.Path() + "加工済255_IMG_01.jpg"), "picture 255");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済2_IMG_01.jpg"), "picture 2");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済255_IMG_01.jpg"), "picture 255");
   try {
     Save(source, "one too many");
     FAIL() << "no error when every name is taken";
@@ -75,7 +65,7 @@ TEST(OutputNaming, RepeatedSavesTakeEachNameOnceThenFailClearly) {
               source + " の保存先の名前 (加工済_ … 加工済255_) がすべて使われています");
   }
   EXPECT_EQ(folder.Names().size(), 255u);  // nothing written, no temporary file left
-  EXPECT_EQ(ReadText(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済_IMG_01.jpg"), "picture 1");
 }
 
 TEST(OutputNaming, SharedBaseNamesEarlierOutputsAndTakenEntries) {
@@ -84,7 +74,7 @@ TEST(OutputNaming, SharedBaseNamesEarlierOutputsAndTakenEntries) {
   EXPECT_EQ(Save(dir + "a.bmp", "from bmp"), dir + "加工済_a.jpg");
   EXPECT_EQ(Save(dir + "a.jpg", "from jpg"), dir + "加工済2_a.jpg");
   EXPECT_EQ(Save(dir + "加工済_a.jpg", "again"), dir + "加工済_加工済_a.jpg");
-  EXPECT_EQ(ReadText(dir + "加工済_a.jpg"), "from bmp");
+  EXPECT_EQ(ReadBytes(dir + "加工済_a.jpg"), "from bmp");
 
   // A folder and a dangling link bearing names are skipped and left as they are.
   fs::create_directory(dir + "加工済_b.jpg");
@@ -105,7 +95,7 @@ TEST(OutputNaming, BareNameWritesIntoTheCurrentFolder) {
   EXPECT_NO_THROW(written = Save("photo.bmp", "bare"));
   fs::current_path(previous);
   EXPECT_EQ(written, "加工済_photo.jpg");
-  EXPECT_EQ(ReadText(folder.Path() + "加工済_photo.jpg"), "bare");
+  EXPECT_EQ(ReadBytes(folder.Path() + "加工済_photo.jpg"), "bare");
   EXPECT_EQ(folder.Names(), std::set<std::string>{"加工済_photo.jpg"});
 }
 
@@ -116,21 +106,21 @@ bool NothingTaken(const std::string&) { return false; }
 TEST(OutputNaming, NameTakenAfterTheExistenceTestIsNeverReplaced) {
   TempFolder folder("naming");
   const std::string source = folder.Path() + "a.bmp";
-  WriteText(CandidateName(source, 1), "theirs");
+  WriteBytes(CandidateName(source, 1), "theirs");
   const std::vector<uint8_t> ours = Bytes("ours");
   EXPECT_EQ(SaveUnderFreeName(source, ours, NothingTaken), CandidateName(source, 2));
-  EXPECT_EQ(ReadText(CandidateName(source, 1)), "theirs");
-  EXPECT_EQ(ReadText(CandidateName(source, 2)), "ours");
+  EXPECT_EQ(ReadBytes(CandidateName(source, 1)), "theirs");
+  EXPECT_EQ(ReadBytes(CandidateName(source, 2)), "ours");
 
-  for (int n = 3; n <= 255; ++n) WriteText(CandidateName(source, n), "theirs");
+  for (int n = 3; n <= 255; ++n) WriteBytes(CandidateName(source, n), "theirs");
   EXPECT_THROW(SaveUnderFreeName(source, ours, NothingTaken), ESaveError);
   EXPECT_EQ(folder.Names().size(), 255u);  // the temporary file is gone too
-  EXPECT_EQ(ReadText(CandidateName(source, 255)), "theirs");
+  EXPECT_EQ(ReadBytes(CandidateName(source, 255)), "theirs");
 }
 
 TEST(OutputNaming, UnwritableFolderRaisesCreateErrorNamingTheCandidate) {
   TempFolder folder("naming");
-  WriteText(folder.Path() + "plain", "x");
+  WriteBytes(folder.Path() + "plain", "x");
   for (const std::string& source :
        {folder.Path() + "missing/a.bmp", folder.Path() + "plain/a.bmp"}) {
     try {
@@ -206,7 +196,7 @@ TEST(OutputNaming, SavePunchedWritesABaselineColourJpegOfThePicture) {
   JPEGDefaults() = defaults;
   ASSERT_EQ(written, folder.Path() + "加工済_IMG_01.jpg");
 
-  const std::string file = ReadText(written);
+  const std::string file = ReadBytes(written);
   ASSERT_GT(file.size(), 2u);
   EXPECT_EQ(file.substr(0, 2), "\xFF\xD8");
   EXPECT_EQ(FrameOf(file), std::make_pair(0xC0, 3));

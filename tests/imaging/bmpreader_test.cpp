@@ -5,11 +5,12 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <utility>
 
 #include "imaging/picture.h"
 #include "platform/errors.h"
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace {
 
@@ -70,8 +71,7 @@ struct Bmp {
 // Loads the bytes; with PUNCHLET_WRITE_SEEDS set, also keeps them as a fuzzing seed.
 Picture Load(const std::string& name, const Bytes& bytes) {
   if (const char* dir = std::getenv("PUNCHLET_WRITE_SEEDS"))
-    std::ofstream(std::string(dir) + "/" + name + ".bmp", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    WriteBytes(std::filesystem::path(dir) / (name + ".bmp"), bytes);
   Picture p;
   p.LoadFromMemory(bytes.data(), bytes.size());
   return p;
@@ -333,10 +333,10 @@ TEST(BmpReader, BadFilesFailCleanlyAndKeepThePicture) {
 }
 
 TEST(BmpReader, Files) {
-  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "bmpreader_test";
-  std::filesystem::create_directories(dir);
+  const TempFolder folder("bmpreader");
+  const std::filesystem::path dir = folder.Root();
   const std::string empty = (dir / "empty.bmp").string();
-  std::ofstream(empty).close();
+  WriteBytes(empty, "");
   Picture p;
   p.Create(2, 2, 24);
   p.LoadFromFile(empty);
@@ -349,8 +349,7 @@ TEST(BmpReader, Files) {
   bmp.data = Rows({{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}}, true);
   const Bytes bytes = bmp.Build();
   const std::string path = (dir / "写真 1.bmp").string();
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  WriteBytes(path, bytes);
   p.LoadFromFile(path);
   EXPECT_EQ(p.Pixel(1, 1), (Rgb{12, 11, 10}));
 
@@ -371,8 +370,7 @@ TEST(BmpReader, Files) {
     }
   }
   // A damaged file is named in the failure too.
-  std::ofstream(dir / "cut.bmp", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), 20);
+  WriteBytes(dir / "cut.bmp", Bytes(bytes.begin(), bytes.begin() + 20));
   try {
     p.LoadFromFile((dir / "cut.bmp").string());
     ADD_FAILURE() << "a cut file loaded";
@@ -380,5 +378,4 @@ TEST(BmpReader, Files) {
     EXPECT_EQ(e.FileName(), (dir / "cut.bmp").string());
   }
   EXPECT_EQ(p.Pixel(0, 0), (Rgb{3, 2, 1}));
-  std::filesystem::remove_all(dir);
 }

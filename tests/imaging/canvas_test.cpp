@@ -7,17 +7,17 @@
 #include <set>
 
 #include "platform/errors.h"
+#include "support/codedpicture.h"
 
 namespace {
 
 constexpr Rgb kRed{255, 0, 0}, kBlue{0, 0, 255}, kGrey{50, 60, 70};
 
-// Filled with one colour, or (coded) each pixel naming its own position.
-Picture Make(int w, int h, bool coded, Rgb c = kGrey) {
+Picture Filled(int w, int h, Rgb c = kGrey) {
   Picture p;
   p.Create(w, h, 24);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) p.SetPixel(x, y, coded ? Rgb{uint8_t(x), uint8_t(y), 7} : c);
+    for (int x = 0; x < w; ++x) p.SetPixel(x, y, c);
   return p;
 }
 
@@ -31,7 +31,7 @@ int RunOf(const Picture& p, int x, int y, int dx, int dy, Rgb c) {
 }  // namespace
 
 TEST(Canvas, FillsTheWrappedRowsOnly) {
-  Picture p = Make(9, 7, false);
+  Picture p = Filled(9, 7);
   const Picture before = p;  // shares the pixels until the canvas writes
   {
     TCanvas canvas(p);
@@ -62,7 +62,7 @@ TEST(Canvas, RoundRectPenStraddlesTheOutlineWithoutBlending) {
   for (int pen : {3, 4, 5, 7}) {
     SCOPED_TRACE(pen);
     const int W = 60, H = 44, p = pen / 2, odd = pen % 2;
-    Picture pic = Make(W + 4, H + 4, false);
+    Picture pic = Filled(W + 4, H + 4);
     {
       TCanvas canvas(pic);
       canvas.SetBrushColor(kBlue);
@@ -89,9 +89,9 @@ TEST(Canvas, RoundRectPenStraddlesTheOutlineWithoutBlending) {
 }
 
 TEST(Canvas, DrawClipsLeavesOutTheKeyAndHandlesOverlap) {
-  Picture overlay = Make(5, 4, true);
+  Picture overlay = CodedPicture(5, 4);
   overlay.SetPixel(1, 1, {255, 0, 255});
-  Picture pic = Make(6, 6, false);
+  Picture pic = Filled(6, 6);
   TCanvas(pic).Draw(-1, 3, overlay, {255, 0, 255});
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 6; ++x) {
@@ -100,7 +100,7 @@ TEST(Canvas, DrawClipsLeavesOutTheKeyAndHandlesOverlap) {
     }
 
   // Shifted over itself, every pixel is read before it is overwritten.
-  Picture self = Make(8, 6, true);
+  Picture self = CodedPicture(8, 6);  // pixel (x, y) is {x, y, 7}
   {
     TCanvas canvas(self);
     canvas.Draw(-3, 0, self);
@@ -114,7 +114,7 @@ TEST(Canvas, DrawClipsLeavesOutTheKeyAndHandlesOverlap) {
   mono.Create(3, 1, 1);
   mono.SetPalette({{0, 0, 0}, {255, 255, 255}});
   mono.Bits()[0] = 0xA0;  // 1 0 1
-  Picture target = Make(3, 3, false);
+  Picture target = Filled(3, 3);
   {
     TCanvas canvas(target);
     canvas.Draw(0, 0, mono, {0, 0, 0});
@@ -131,7 +131,7 @@ TEST(Canvas, TextIsMeasuredAndDrawnInsideItsBox) {
                   .contains(QFontDatabase::Japanese))
       << family;
 
-  Picture pic = Make(200, 40, false);
+  Picture pic = Filled(200, 40);
   TCanvas canvas(pic);
   canvas.SetFontPixelSize(11);
   const std::string text = "文字あり Ag";

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -23,52 +22,24 @@
 
 #include "imaging/rowsink.h"
 #include "platform/errors.h"
+#include "support/codedpicture.h"
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/jpegimage-test-XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
 // Every generated file also becomes a fuzzing seed when asked for.
 Bytes Seed(const std::string& name, Bytes bytes) {
   if (const char* folder = std::getenv("PUNCHLET_WRITE_SEEDS"))
-    WriteFile((fs::path(folder) / name).string(), bytes);
+    WriteBytes(fs::path(folder) / name, bytes);
   return bytes;
 }
 
 // Smooth colours that identify their position: red across, green down.
-Picture Coded(int w, int h) {
-  Picture p;
-  p.Create(w, h, 24);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      p.SetPixel(x, y, {uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)), 96});
-  return p;
-}
+const Coding kSmooth{.red = {.to = 255}, .green = {.to = 255}, .blue = 96};
 
 // The largest difference of any sample, or the mean one.
 double Difference(const Picture& a, const Picture& b, bool mean = false) {
@@ -200,13 +171,13 @@ void ExpectSamePixels(const Picture& streamed, Picture decoded, const std::strin
 }  // namespace
 
 TEST(JPEGImage, WritesBaselineJfif420WithUnitTablesAndReadsItBack) {
-  TempDir dir;
-  const Picture original = Coded(67, 45);
+  TempFolder dir("jpegimage");
+  const Picture original = CodedPicture(67, 45, kSmooth);
   TJPEGImage jpeg;
   jpeg.Assign(original);
   jpeg.Quality = 100;
-  jpeg.SaveToFile(dir / "out.jpg");
-  const Bytes bytes = Seed("coded-67x45.jpg", ReadFile(dir / "out.jpg"));
+  jpeg.SaveToFile(dir.Path() + "out.jpg");
+  const Bytes bytes = Seed("coded-67x45.jpg", ReadBytes<Bytes>(dir.Path() + "out.jpg"));
   EXPECT_EQ(bytes, jpeg.SaveToMemory());
   InspectHeader(bytes, [](jpeg_decompress_struct& c) {
     EXPECT_TRUE(c.saw_JFIF_marker);
@@ -237,7 +208,7 @@ TEST(JPEGImage, WritesBaselineJfif420WithUnitTablesAndReadsItBack) {
   EXPECT_NE(std::search(bytes.begin(), bytes.end(), sof0, sof0 + 2), bytes.end());
 
   TJPEGImage back;
-  back.LoadFromFile(dir / "out.jpg");
+  back.LoadFromFile(dir.Path() + "out.jpg");
   EXPECT_EQ(back.Width(), 67);  // from the header, not decoded yet
   EXPECT_EQ(back.Height(), 45);
   EXPECT_FALSE(back.HasBitmap());
@@ -261,7 +232,7 @@ TEST(JPEGImage, GreyFilesAndEightBitOutputGiveAtMost236Colours) {
   for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t((i % 50) * 5);
   const Bytes greyFile =
       Seed("grey-50x30.jpg", WriteRaw(50, 30, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, grey));
-  const Bytes colourFile = Encode(Coded(64, 40));
+  const Bytes colourFile = Encode(CodedPicture(64, 40, kSmooth));
   auto checkPalette = [](const Picture& p, bool allGrey) {
     EXPECT_EQ(p.BitCount(), 8);
     EXPECT_GT(p.Palette().size(), 1u);
@@ -278,7 +249,7 @@ TEST(JPEGImage, GreyFilesAndEightBitOutputGiveAtMost236Colours) {
   checkPalette(greyPicture, true);
   for (int x = 0; x < 50; ++x) EXPECT_NEAR(greyPicture.Pixel(x, 10).r, x * 5, 6) << x;
 
-  const Picture coded = Coded(64, 40);
+  const Picture coded = CodedPicture(64, 40, kSmooth);
   for (bool fast : {false, true}) {
     const Picture eight = DecodeBytes(colourFile, [fast](TJPEGImage& j) {
       j.EightBitOutput = true;
@@ -326,10 +297,10 @@ TEST(JPEGImage, FourComponentFilesBecomeRgb) {
 }
 
 TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
-  TempDir dir;
-  WriteFile(dir / "empty.jpg", {});
+  TempFolder dir("jpegimage");
+  WriteBytes(dir.Path() + "empty.jpg", "");
   TJPEGImage empty;
-  empty.LoadFromFile(dir / "empty.jpg");
+  empty.LoadFromFile(dir.Path() + "empty.jpg");
   EXPECT_EQ(empty.Width(), 0);
   try {
     empty.Decode();
@@ -337,23 +308,24 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
   } catch (const EJPEG& e) {
     // The report names the file read and gives the codec's own words.
     EXPECT_EQ(e.Message(), Format(SJPEGError, JERR_INPUT_EMPTY));
-    EXPECT_EQ(e.FileName(), dir / "empty.jpg");
+    EXPECT_EQ(e.FileName(), dir.Path() + "empty.jpg");
     EXPECT_EQ(e.Reason(), "Empty input file");
   }
   EXPECT_TRUE(empty.HasBitmap());
   EXPECT_TRUE(empty.Bitmap().Empty());
 
-  WriteFile(dir / "bitmap.jpg", {'B', 'M', 0x36, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0});
+  WriteBytes(dir.Path() + "bitmap.jpg", {'B', 'M', 0x36, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0});
   TJPEGImage jpeg;
-  EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.LoadFromFile(dir / "bitmap.jpg"); }),
+  EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.LoadFromFile(dir.Path() + "bitmap.jpg"); }),
             Format(SJPEGError, JERR_NO_SOI));
-  EXPECT_EQ(MessageOf<EFOpenError>([&] { jpeg.LoadFromFile(dir / "none.jpg"); }),
-            Format(SFOpenError, (dir / "none.jpg").c_str()));
-  ASSERT_EQ(mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
-  EXPECT_THROW(jpeg.LoadFromFile(dir / "pipe.jpg"), EFOpenError);  // and no wait for a writer
+  EXPECT_EQ(MessageOf<EFOpenError>([&] { jpeg.LoadFromFile(dir.Path() + "none.jpg"); }),
+            Format(SFOpenError, (dir.Path() + "none.jpg").c_str()));
+  ASSERT_EQ(mkfifo((dir.Path() + "pipe.jpg").c_str(), 0600), 0);
+  EXPECT_THROW(jpeg.LoadFromFile(dir.Path() + "pipe.jpg"),
+               EFOpenError);  // and no wait for a writer
 
   // Cut in the middle of its data: the codec completes the picture itself.
-  const Picture original = Coded(64, 48);
+  const Picture original = CodedPicture(64, 48, kSmooth);
   Bytes file = Encode(original);
   const uint8_t sos[2] = {0xFF, 0xDA};
   const size_t data = size_t(std::search(file.begin(), file.end(), sos, sos + 2) - file.begin());
@@ -364,7 +336,7 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
   for (int x = 0; x < 64; ++x) EXPECT_NEAR(cut.Pixel(x, 0).r, original.Pixel(x, 0).r, 10);
 
   // A header promising far more than its data can fill.
-  Bytes huge = Encode(Coded(16, 16));
+  Bytes huge = Encode(CodedPicture(16, 16, kSmooth));
   const uint8_t sof0[2] = {0xFF, 0xC0};
   const size_t sof = size_t(std::search(huge.begin(), huge.end(), sof0, sof0 + 2) - huge.begin());
   auto setSize = [&](int w, int h) {
@@ -395,7 +367,7 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
 }
 
 TEST(JPEGImage, AssignSharesDataAndSizeCannotChange) {
-  const Bytes file = Encode(Coded(33, 21));
+  const Bytes file = Encode(CodedPicture(33, 21, kSmooth));
   TJPEGImage a, b, c;
   a.LoadFromMemory(file.data(), file.size());
   b.Assign(a);
@@ -406,7 +378,7 @@ TEST(JPEGImage, AssignSharesDataAndSizeCannotChange) {
   EXPECT_EQ(c.Data(), a.Data());
   EXPECT_EQ(c.Bitmap().Bits(), a.Bitmap().Bits());
 
-  b.Assign(Coded(10, 5));
+  b.Assign(CodedPicture(10, 5, kSmooth));
   EXPECT_NE(b.Data(), a.Data());
   EXPECT_TRUE(b.Data()->Data.empty());
   EXPECT_EQ(b.Width(), 10);
@@ -426,13 +398,13 @@ TEST(JPEGImage, AssignSharesDataAndSizeCannotChange) {
 }
 
 TEST(JPEGImage, WritingEmptyOtherDepthsAndUncreatableFiles) {
-  TempDir dir;
+  TempFolder dir("jpegimage");
   TJPEGImage jpeg;
   jpeg.Assign(Picture());
-  jpeg.SaveToFile(dir / "empty.jpg");
-  EXPECT_EQ(fs::file_size(dir / "empty.jpg"), 0u);
+  jpeg.SaveToFile(dir.Path() + "empty.jpg");
+  EXPECT_EQ(fs::file_size(dir.Path() + "empty.jpg"), 0u);
 
-  const std::string missing = dir / "no-such-folder/out.jpg";
+  const std::string missing = dir.Path() + "no-such-folder/out.jpg";
   EXPECT_EQ(MessageOf<EFCreateError>([&] { jpeg.SaveToFile(missing); }),
             Format(SFCreateError, missing.c_str()));
   EXPECT_EQ(MessageOf<EFCreateError>([&] { jpeg.SaveToFile("no-such-folder/out.jpg"); }),
@@ -455,7 +427,7 @@ TEST(JPEGImage, WritingEmptyOtherDepthsAndUncreatableFiles) {
 }
 
 TEST(JPEGImage, ProgressHandlerCanStopDecodingAndEncoding) {
-  const Bytes file = Encode(Coded(40, 200));
+  const Bytes file = Encode(CodedPicture(40, 200, kSmooth));
   TJPEGImage jpeg;
   jpeg.OnProgress = [](TJPEGImage&, int percent) {
     if (percent >= 50) throw EAbort("");
@@ -473,7 +445,7 @@ TEST(JPEGImage, ProgressHandlerCanStopDecodingAndEncoding) {
   EXPECT_THROW(failing.Decode(), std::runtime_error);
   EXPECT_TRUE(failing.Bitmap().Empty());
 
-  failing.Assign(Coded(40, 200));
+  failing.Assign(CodedPicture(40, 200, kSmooth));
   failing.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
   EXPECT_TRUE(failing.SaveToMemory().empty());
 
@@ -482,22 +454,22 @@ TEST(JPEGImage, ProgressHandlerCanStopDecodingAndEncoding) {
   TJPEGImage watched;
   watched.ProgressiveDecode = true;
   watched.OnProgress = [&calls](TJPEGImage&, int) { ++calls; };
-  const Bytes progressive = Encode(Coded(40, 200), true);
+  const Bytes progressive = Encode(CodedPicture(40, 200, kSmooth), true);
   watched.LoadFromMemory(progressive.data(), progressive.size());
-  EXPECT_LE(Difference(watched.Bitmap(), Coded(40, 200)), 10);
+  EXPECT_LE(Difference(watched.Bitmap(), CodedPicture(40, 200, kSmooth)), 10);
   EXPECT_GT(calls, 10);
 }
 
 TEST(JPEGImage, DecodeToStreamsTheRowsDecodeMakes) {
-  Bytes cut = Encode(Coded(64, 48));
+  Bytes cut = Encode(CodedPicture(64, 48, kSmooth));
   cut.resize(cut.size() * 2 / 3);
   Bytes grey(50 * 30);
   for (size_t i = 0; i < grey.size(); ++i) grey[i] = uint8_t((i % 50) * 5 + i / 50);
   Bytes inks(24 * 24 * 4);
   for (size_t i = 0; i < inks.size(); ++i) inks[i] = uint8_t(i * 7);
   const std::pair<const char*, Bytes> files[] = {
-      {"baseline", Encode(Coded(41, 203))},
-      {"progressive", Encode(Coded(67, 45), true)},
+      {"baseline", Encode(CodedPicture(41, 203, kSmooth))},
+      {"progressive", Encode(CodedPicture(67, 45, kSmooth), true)},
       {"grey", WriteRaw(50, 30, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, grey)},
       {"cmyk", WriteRaw(24, 24, 4, JCS_CMYK, JCS_YCCK, true, inks)},
       {"cut", cut}};
@@ -550,7 +522,7 @@ TEST(JPEGImage, DecodeToStreamsTheRowsDecodeMakes) {
 }
 
 TEST(JPEGImage, DecodeToStoppedOrFailingSink) {
-  const Bytes file = Encode(Coded(40, 200));
+  const Bytes file = Encode(CodedPicture(40, 200, kSmooth));
   // Stopped half way through the rows: those not decoded still arrive, as in
   // the picture (an 8-bit one's zero index is a palette colour).
   for (bool eight : {false, true}) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "support/codedpicture.h"
 #include "support/exifsegment.h"
 
 using namespace exiftest;
@@ -30,22 +31,9 @@ Pos Place(int orientation, Pos p, int w, int h) {
   return p;
 }
 
-// Every pixel different: red across, green down.
-Picture Coded(int w, int h, int bitCount = 24) {
-  Picture p;
-  p.Create(w, h, bitCount);
-  if (bitCount == 24) {
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) p.SetPixel(x, y, {uint8_t(x * 255 / (w - 1)), uint8_t(y), 77});
-  } else {
-    std::vector<Rgb> palette(256);
-    for (int i = 0; i < 256; ++i) palette[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)};
-    p.SetPalette(palette);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) p.ScanLine(y)[x] = uint8_t(x + 16 * y);
-  }
-  return p;
-}
+// Every pixel different: red across, green down; paletted, index x + 16y.
+const Coding kCoded{.red = {.to = 255}, .blue = 77};
+const Coding kPaletted{.green = {.step = 16}, .bitCount = 8};
 
 // Checks that every stored pixel shows where the tag says.
 void ExpectPlaced(const Picture& stored, const Picture& upright, int orientation) {
@@ -76,8 +64,8 @@ int WorstDifference(const Picture& a, const Picture& b) {
 
 TEST(Orientation, EveryValueMovesEveryPixelWhereTheTagSays) {
   // Sides past one tile of the turning loop, and a paletted picture.
-  const Picture wide = Coded(70, 67);
-  const Picture paletted = Coded(13, 9, 8);
+  const Picture wide = CodedPicture(70, 67, kCoded);
+  const Picture paletted = CodedPicture(13, 9, kPaletted);
   for (int o = 1; o <= 8; ++o) {
     const auto orientation = static_cast<TExifOrientation>(o);
     ExpectPlaced(wide, Oriented(wide, orientation), o);
@@ -87,7 +75,7 @@ TEST(Orientation, EveryValueMovesEveryPixelWhereTheTagSays) {
     ExpectPlaced(paletted, turned, o);
   }
   // The stored picture is not changed through shared pixels.
-  EXPECT_EQ(WorstDifference(wide, Coded(70, 67)), 0);
+  EXPECT_EQ(WorstDifference(wide, CodedPicture(70, 67, kCoded)), 0);
   // A picture of less than a byte per pixel comes out as 24 bits.
   Picture mono;
   mono.Create(9, 3, 1);
@@ -100,11 +88,11 @@ TEST(Orientation, EveryValueMovesEveryPixelWhereTheTagSays) {
 
 TEST(Orientation, TaggedPhotosDecodeUprightWholeOrStreamed) {
   TJPEGImage encoder;
-  encoder.Assign(Coded(48, 32));
+  encoder.Assign(CodedPicture(48, 32, kCoded));
   encoder.Quality = 100;
   const Bytes plain = encoder.SaveToMemory();
   TJPEGImage greyEncoder;
-  greyEncoder.Assign(Coded(31, 20));
+  greyEncoder.Assign(CodedPicture(31, 20, kCoded));
   greyEncoder.Grayscale = true;
   const Bytes grey = greyEncoder.SaveToMemory();
 

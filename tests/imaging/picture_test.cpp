@@ -8,17 +8,14 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "support/codedpicture.h"
 
 namespace {
 
 // A 24-bit picture whose pixel (x, y) is {x, y, 7}; every padding byte 0xEE.
 Picture Coded24(int w, int h) {
-  Picture p;
-  p.Create(w, h, 24);
-  for (int y = 0; y < h; ++y) {
-    std::memset(p.ScanLine(y), 0xEE, size_t(p.Stride()));
-    for (int x = 0; x < w; ++x) p.SetPixel(x, y, {uint8_t(x), uint8_t(y), 7});
-  }
+  Picture p = CodedPicture(w, h);
+  for (int y = 0; y < h; ++y) std::memset(p.ScanLine(y) + 3 * w, 0xEE, size_t(p.Stride() - 3 * w));
   return p;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <utility>
 
 TEST(Errors, MessagesAreFormattedAndTheDisplayAddsAFullStopAfterLaterCharacters) {
   const EFOpenError error(Format(SFOpenError, "/tmp/写真.jpg"));
@@ -13,12 +14,15 @@ TEST(Errors, MessagesAreFormattedAndTheDisplayAddsAFullStopAfterLaterCharacters)
             "システムエラー。コード：5.\nアクセスが拒否されました");
 
   // A full stop only when the last character sorts after ".".
-  EXPECT_EQ(DisplayMessage("ファイル x は開けません"), "ファイル x は開けません.");
-  EXPECT_EQ(DisplayMessage("JPEG エラー #53"), "JPEG エラー #53.");
-  EXPECT_EQ(DisplayMessage("done."), "done.");
-  EXPECT_EQ(DisplayMessage("(x)"), "(x)");
-  EXPECT_EQ(DisplayMessage("a-"), "a-");
-  EXPECT_EQ(DisplayMessage(""), "");
+  const std::pair<const char*, const char*> shown[] = {
+      {"ファイル x は開けません", "ファイル x は開けません."},
+      {"JPEG エラー #53", "JPEG エラー #53."},
+      {"done.", "done."},
+      {"(x)", "(x)"},
+      {"a-", "a-"},
+      {"", ""},
+  };
+  for (const auto& [message, display] : shown) EXPECT_EQ(DisplayMessage(message), display);
 }
 
 TEST(Errors, AFileFailureGetsASecondLineWithTheNameEscapedAndTheReason) {

@@ -1,12 +1,13 @@
 #include "platform/paths.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 
@@ -50,11 +51,10 @@ TEST(Paths, PictureExtensionsIgnoreCaseOnly) {
 }
 
 TEST(Paths, LookupPathFollowsStat) {
-  std::string pattern = (fs::temp_directory_path() / "paths-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::string dir = pattern;
+  const TempFolder folder("paths");
+  const std::string dir = folder.Root();
   const std::string file = dir + "/f.jpg";
-  close(open(file.c_str(), O_CREAT | O_WRONLY, 0644));
+  WriteBytes(file, "");
   ASSERT_EQ(symlink(dir.c_str(), (dir + "/link").c_str()), 0);
   ASSERT_EQ(symlink((dir + "/gone").c_str(), (dir + "/dangling").c_str()), 0);
 
@@ -70,7 +70,6 @@ TEST(Paths, LookupPathFollowsStat) {
   EXPECT_TRUE(FileExists(dir + "/dangling"));
   EXPECT_FALSE(FileExists(dir));
   EXPECT_FALSE(FileExists(dir + "/missing"));
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "support/files.h"
 #include "support/tempconfig.h"
 
 namespace fs = std::filesystem;
@@ -36,24 +37,14 @@ namespace {
 const char* const kKey = "\\Software\\Tessaly\\Punchlet";
 const std::string kHeader = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n";
 
-// The message of the ERegistryException a call raises, "" when none.
+// The message of the ERegistryException a call raises, or with detail the
+// second line of its report; "" when none is raised.
 template <typename F>
-std::string Failure(F call) {
+std::string Failure(F call, bool detail = false) {
   try {
     call();
   } catch (const ERegistryException& e) {
-    return e.Message();
-  }
-  return "";
-}
-
-// The second line of the report an ERegistryException carries.
-template <typename F>
-std::string FailureDetail(F call) {
-  try {
-    call();
-  } catch (const ERegistryException& e) {
-    return e.Detail();
+    return detail ? e.Detail() : e.Message();
   }
   return "";
 }
@@ -63,7 +54,7 @@ TEST(Registry, ValuesRoundTripThroughTheExportFormat) {
   TRegistry reg;
   EXPECT_FALSE(reg.OpenKey(kKey, false));
   ASSERT_TRUE(reg.OpenKey(kKey, true));
-  EXPECT_EQ(config.ReadText(config.KeyFile()), kHeader);
+  EXPECT_EQ(ReadBytes(config.KeyFile()), kHeader);
 
   const std::string quoted = "C:\\dir \"q\" 日本語\t";
   reg.WriteInteger("Neg", -2);
@@ -72,12 +63,11 @@ TEST(Registry, ValuesRoundTripThroughTheExportFormat) {
   reg.WriteString("Lines", "one\ntwo\r\n");
   reg.WriteInteger("NEG", 7);  // same value, other spelling: replaced where it stands
   EXPECT_EQ(reg.ReadInteger("neg"), 7);
-  EXPECT_EQ(config.ReadText(config.KeyFile()),
-            kHeader +
-                "\"Neg\"=dword:00000007\n"
-                "\"Quoted\"=\"C:\\\\dir \\\"q\\\" 日本語\t\"\n"
-                "\"Expand\"=hex(2):25,48,4f,4d,45,25,5c,e3,81,82,00\n"
-                "\"Lines\"=hex(1):6f,6e,65,0a,74,77,6f,0d,0a,00\n");
+  EXPECT_EQ(ReadBytes(config.KeyFile()), kHeader +
+                                             "\"Neg\"=dword:00000007\n"
+                                             "\"Quoted\"=\"C:\\\\dir \\\"q\\\" 日本語\t\"\n"
+                                             "\"Expand\"=hex(2):25,48,4f,4d,45,25,5c,e3,81,82,00\n"
+                                             "\"Lines\"=hex(1):6f,6e,65,0a,74,77,6f,0d,0a,00\n");
 
   TRegistry other;  // relative to the root when no key is open
   ASSERT_TRUE(other.OpenKey("Software\\Tessaly\\Punchlet\\", false));
@@ -124,21 +114,21 @@ TEST(Registry, ReadsFailOnMissingWrongTypeAndClosedKey) {
 
 TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
   TempConfigHome config;
-  config.WriteText(config.KeyFile(),
-                   "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
-                   "; a comment\r\n"
-                   "[hkey_current_user\\software\\Tessaly\\Punchlet]\r\n"
-                   "\"A\"=dword:0000001F\r\n"
-                   "\"Twice\"=dword:00000001\r\n"
-                   "\"Long\"=hex(2):e3,81,82,\\\r\n"
-                   "  41,00\r\n"
-                   "\"Four\"=hex(4):01,02,00,80\r\n"
-                   "\"Multi\"=hex(7):41,00,00\r\n"
-                   "@=\"default\"\r\n"
-                   "\"TWICE\"=dword:00000002\r\n"
-                   "\r\n"
-                   "[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet\\Sub]\r\n"
-                   "\"A\"=anything goes here\r\n");
+  WriteBytes(config.KeyFile(),
+             "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"
+             "; a comment\r\n"
+             "[hkey_current_user\\software\\Tessaly\\Punchlet]\r\n"
+             "\"A\"=dword:0000001F\r\n"
+             "\"Twice\"=dword:00000001\r\n"
+             "\"Long\"=hex(2):e3,81,82,\\\r\n"
+             "  41,00\r\n"
+             "\"Four\"=hex(4):01,02,00,80\r\n"
+             "\"Multi\"=hex(7):41,00,00\r\n"
+             "@=\"default\"\r\n"
+             "\"TWICE\"=dword:00000002\r\n"
+             "\r\n"
+             "[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet\\Sub]\r\n"
+             "\"A\"=anything goes here\r\n");
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey(kKey, false));
   EXPECT_EQ(reg.ReadInteger("A"), 31);
@@ -149,7 +139,7 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
   EXPECT_EQ(reg.ReadInteger("twice"), 2);  // a name given twice: the later line counts
 
   reg.WriteInteger("New", 5);  // lands in this key's section, not in the subkey's
-  const std::string text = config.ReadText(config.KeyFile());
+  const std::string text = ReadBytes(config.KeyFile());
   EXPECT_NE(text.find("; a comment\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Long\"=hex(2):e3,81,82,\\\n  41,00\n"), std::string::npos) << text;
   EXPECT_NE(text.find("@=\"default\"\n\"New\"=dword:00000005\n\n[HKEY_CURRENT_USER"),
@@ -168,13 +158,13 @@ TEST(Registry, UnparsableFileFailsReadsAndAWriteStartsOver) {
        {std::string("\"Keep\"=dword:00000001\n"), good + "\"Bad\"=dword:12345678Z\n",
         good + "\"Bad\"=\"open\n", good + "\"Bad\"=\"a\\nb\"\n", good + "stray words\n",
         good + "\"Bad\"=hex(2):e3,,00\n", good + "[unclosed\n"}) {
-    config.WriteText(config.KeyFile(), garbage);
+    WriteBytes(config.KeyFile(), garbage);
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(kKey, false));
     EXPECT_NE(Failure([&] { reg.ReadInteger("Keep"); }), "") << garbage;
     EXPECT_FALSE(reg.ValueExists("Keep")) << garbage;
     reg.WriteInteger("Fresh", 9);
-    EXPECT_EQ(config.ReadText(config.KeyFile()), kHeader + "\"Fresh\"=dword:00000009\n");
+    EXPECT_EQ(ReadBytes(config.KeyFile()), kHeader + "\"Fresh\"=dword:00000009\n");
   }
   fs::resize_file(config.KeyFile(), 2u << 20);  // too big to be read into memory
   TRegistry reg;
@@ -201,11 +191,11 @@ TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
   fs::create_directory(config.KeyFile());  // the rename cannot replace a folder
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }), "'B1_02' の設定に失敗しました");
   // The report says which file and why, not only which value.
-  EXPECT_EQ(FailureDetail([&] { reg.WriteInteger("B1_02", 0); }),
+  EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }, true),
             config.KeyFile().string() + ": " + std::strerror(EISDIR));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);  // key folder and lock
   fs::remove_all(folder);
-  config.WriteText(folder, "a file where the key's folder belongs");
+  WriteBytes(folder, "a file where the key's folder belongs");
   EXPECT_EQ(Failure([&] { reg.WriteString("B5_03", "x"); }), "'B5_03' の設定に失敗しました");
   EXPECT_FALSE(reg.OpenKey(kKey, true));
 }
@@ -253,7 +243,7 @@ TEST(Registry, ConcurrentAndCrashingWritersNeverLoseOrTearTheFile) {
 
   // A temporary file torn by a crash is no part of the key and goes at the next write.
   const fs::path torn = config.KeyFile().string() + ".tmp.Ab12Cd";
-  config.WriteText(torn, "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Tes");
+  WriteBytes(torn, "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Tes");
   EXPECT_EQ(reg.ReadInteger("Round"), 3);
   reg.WriteInteger("Round", 4);
   EXPECT_FALSE(fs::exists(torn));

@@ -1,6 +1,5 @@
 #include "search/searchfile.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/longpath.h"
+#include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
 using Paths = std::vector<std::string>;
@@ -23,23 +24,13 @@ namespace {
 class SearchTree : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "searchfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    P = fs::canonical(pattern).string() + "/P";  // compared with getcwd's paths
+    P = fs::canonical(folder.Root()).string() + "/P";  // compared with getcwd's paths
   }
-  void TearDown() override {
-    chmod((P + "/A").c_str(), 0755);
-    fs::remove_all(fs::path(P).parent_path());
-  }
-  // Entries below P, made in the order given; a trailing "/" makes a folder.
+  // A folder a test made unreadable could not be emptied.
+  void TearDown() override { chmod((P + "/A").c_str(), 0755); }
   void Make(const Paths& entries) {
     fs::create_directories(P);
-    for (const std::string& e : entries) {
-      if (e.back() == '/')
-        fs::create_directories(P + "/" + e);
-      else
-        close(open((P + "/" + e).c_str(), O_CREAT | O_WRONLY, 0644));
-    }
+    MakeTree(P, entries);
   }
   // Every reported path; a runaway search is cut short.
   Paths Find(TSearchFile& search) {
@@ -63,6 +54,7 @@ class SearchTree : public ::testing::Test {
     return found;
   }
 
+  TempFolder folder{"searchfile"};
   std::string P;
 };
 

@@ -9,6 +9,9 @@
 #include <QTest>
 #include <stdexcept>
 
+#include "support/codedpicture.h"
+#include "support/pixels.h"
+
 namespace {
 
 const QRgb kBlack = qRgb(0, 0, 0);
@@ -17,15 +20,14 @@ const QRgb kSilver = qRgb(192, 192, 192);
 const QRgb kRing = qRgb(40, 90, 200);
 
 // Each pixel tells where it came from; a 6 x 6 black (see-through) square in
-// every corner, as on the key caps.
+// every corner stands for the black corners of the preview's key pictures
+// (assets/enterkey.png).
 QRgb Code(int x, int y) { return qRgb(100 + x, 50 + y, 7); }
-QImage CodedPicture(int width, int height) {
-  QImage picture(width, height, QImage::Format_RGB32);
+QImage KeyCap(int width, int height) {
+  QImage picture = CodedImage(width, height, {.red = {.from = 100}, .green = {.from = 50}});
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const bool corner = (x < 6 || x >= width - 6) && (y < 6 || y >= height - 6);
-      picture.setPixel(x, y, corner ? kBlack : Code(x, y));
-    }
+    for (int x = 0; x < width; ++x)
+      if ((x < 6 || x >= width - 6) && (y < 6 || y >= height - 6)) picture.setPixel(x, y, kBlack);
   return picture;
 }
 
@@ -98,7 +100,7 @@ void ExpectMaskIsTheDrawnPixels(const QRegion& region, const QImage& image) {
 
 TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
   TClearButton ok;
-  MakePreviewButton(ok, 69, CodedPicture(48, 36), QString(), 15);
+  MakePreviewButton(ok, 69, KeyCap(48, 36), QString(), 15);
   const QImage normal = ok.NormalImage();
   const QImage pressed = ok.PressedImage();
   ASSERT_EQ(normal.size(), QSize(69, 50));
@@ -110,29 +112,20 @@ TEST(ClearButton, StateImagesPlacePictureRingShadowAndCaption) {
     }
   // A middle row: ring one pixel beyond the picture, and on the right (where
   // the outline is one wider) the drop shadow three pixels out; pressed, no shadow.
+  // Below: ring at 43, shadow rows 44-45 (the picture's last row 42 moved by
+  // 3). The see-through corners stay key colour where nothing is drawn near them.
   const int row = 7 + 20;
-  EXPECT_EQ(normal.pixel(8, row), kBlack);
-  EXPECT_EQ(normal.pixel(9, row), kRing);
-  EXPECT_EQ(normal.pixel(58, row), kRing);
-  EXPECT_EQ(normal.pixel(59, row), kRing);
-  EXPECT_EQ(normal.pixel(60, row), kSilver);
-  EXPECT_EQ(normal.pixel(61, row), kSilver);
-  EXPECT_EQ(normal.pixel(62, row), kBlack);
-  EXPECT_EQ(pressed.pixel(60, row + 1), kRing);
-  EXPECT_EQ(pressed.pixel(61, row + 1), kBlack);
-  // Below: ring at 43, shadow rows 44-45 (the picture's last row 42 moved by 3).
-  EXPECT_EQ(normal.pixel(30, 43), kRing);
-  EXPECT_EQ(normal.pixel(30, 45), kSilver);
-  EXPECT_EQ(normal.pixel(30, 46), kBlack);
-  // The see-through corners stay key colour where nothing is drawn near them.
-  EXPECT_EQ(normal.pixel(10 + 2, 7 + 2), kBlack);
-  EXPECT_EQ(normal.pixel(10 + 4, 7 + 4), kBlack);
+  ExpectColour(normal, kRing, {9, row, 58, row, 59, row, 30, 43});
+  ExpectColour(normal, kSilver, {60, row, 61, row, 30, 45});
+  ExpectColour(normal, kBlack, {8, row, 62, row, 30, 46, 10 + 2, 7 + 2, 10 + 4, 7 + 4});
+  ExpectColour(pressed, kRing, {60, row + 1});
+  ExpectColour(pressed, kBlack, {61, row + 1});
   ExpectMaskIsTheDrawnPixels(ok.NormalRgn(), normal);
   ExpectMaskIsTheDrawnPixels(ok.PressedRgn(), pressed);
 
   // Cancel: 36 x 36 on 60 x 50 lies at x 12-47.
   TClearButton cancel;
-  MakePreviewButton(cancel, 60, CodedPicture(36, 36), QString(), 12);
+  MakePreviewButton(cancel, 60, KeyCap(36, 36), QString(), 12);
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 6, 7), Code(6, 0));
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 35, 7 + 6), Code(35, 6));
   EXPECT_EQ(cancel.NormalImage().pixel(12 + 36, 7 + 6), kRing);
@@ -181,7 +174,7 @@ class Backdrop : public QWidget {
   void mousePressEvent(QMouseEvent*) override { ++presses; }
 };
 
-TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
+TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndTheLookFollowsThePointer) {
   Backdrop window;
   window.resize(120, 90);
   window.setAutoFillBackground(true);
@@ -189,15 +182,28 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
   palette.setColor(QPalette::Window, QColor(255, 255, 128));
   window.setPalette(palette);
   TClearButton button(&window);
-  MakePreviewButton(button, 69, CodedPicture(48, 36), QStringLiteral("[OK]"), 15);
+  MakePreviewButton(button, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
   button.move(20, 20);
-  int clicks = 0;
+  int clicks = 0, entered = 0, left = 0, moves = 0;
   QObject::connect(&button, &TClearControl::OnClick, [&clicks] { ++clicks; });
+  QObject::connect(&button, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
+  QObject::connect(&button, &TClearControl::OnMouseLeave, [&left] { ++left; });
+  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   QWindow* handle = window.windowHandle();
   const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
   const QPoint picture = button.mapTo(&window, QPoint(30, 30));
+  const QPoint probe(30, 12);  // normal, hot and pressed images differ here
+  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
+
+  // Hot tracking off: entering and leaving are reported, the look stays.
+  QTest::mouseMove(handle, picture);
+  EXPECT_EQ(entered, 1);
+  EXPECT_GE(moves, 1);  // moves are reported without a button held too
+  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  QTest::mouseMove(handle, QPoint(115, 85));
+  EXPECT_EQ(left, 1);
 
   // The see-through corner shows the window and its click reaches the window.
   EXPECT_EQ(window.grab().toImage().pixelColor(corner), QColor(255, 255, 128));
@@ -209,24 +215,32 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndPressFollowsThePointer) {
   EXPECT_EQ(window.presses, 1);
 
   // Held: the pressed shape; off the drawn pixels the normal image shows, and a
-  // release there does not click.
-  const QPoint probe(30, 12);  // normal and pressed images differ here
-  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.mask(), button.PressedRgn());
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.mask(), button.NormalRgn());
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.NormalImage().pixel(probe));
-  QTest::mouseMove(handle, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(button.grab().toImage().pixel(probe), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(clicks, 1);
-  EXPECT_EQ(button.mask(), button.NormalRgn());
+  // release there does not click. With hot tracking on the same holds: only a
+  // free pointer lights the button.
+  for (const bool hot : {false, true}) {
+    SCOPED_TRACE(hot ? "hot tracking" : "no hot tracking");
+    button.SetHotTrack(hot);
+    QTest::mouseMove(handle, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), (hot ? button.HotImage() : button.NormalImage()).pixel(probe));
+    QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button.mask(), button.PressedRgn());
+    EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+    QTest::mouseMove(handle, corner);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(button.mask(), button.NormalRgn());
+    EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+    QTest::mouseMove(handle, picture);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
+    QTest::mouseMove(handle, corner);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(button.mask(), button.NormalRgn());
+    EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  }
 }
 
 TEST(ClearButton, HotPressedAndDisabledColours) {
@@ -254,59 +268,6 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   button.SetPicture(QPixmap::fromImage(solid));
   button.SetTransColor(Qt::black);
   EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(128, 128, 128));
-
-  // Hot tracking off: entering and leaving are reported, the look stays.
-  QWidget window;
-  window.resize(100, 100);
-  TClearButton preview(&window);
-  MakePreviewButton(preview, 69, CodedPicture(48, 36), QString(), 15);
-  int entered = 0, left = 0;
-  QObject::connect(&preview, &TClearControl::OnMouseEnter, [&entered] { ++entered; });
-  QObject::connect(&preview, &TClearControl::OnMouseLeave, [&left] { ++left; });
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QTest::mouseMove(window.windowHandle(), QPoint(30, 30));
-  EXPECT_EQ(entered, 1);
-  EXPECT_EQ(preview.grab().toImage().pixel(30, 30), preview.NormalImage().pixel(30, 30));
-  QTest::mouseMove(window.windowHandle(), QPoint(95, 95));
-  EXPECT_EQ(left, 1);
-}
-
-// With hot tracking on, only a free pointer lights the button: held and moved
-// off its pixels it shows the normal image, as a held button must.
-TEST(ClearButton, HotImageOnlyForAFreePointer) {
-  QWidget window;
-  window.resize(120, 90);
-  TClearButton button(&window);
-  button.BeginUpdate();
-  button.SetAutoSize(false);
-  button.resize(69, 50);
-  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
-  button.SetTransColor(Qt::black);
-  button.EndUpdate();
-  button.move(20, 20);
-  int moves = 0;
-  QObject::connect(&button, &TClearControl::OnMouseMove, [&moves] { ++moves; });
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QWindow* handle = window.windowHandle();
-  const QPoint corner = button.mapTo(&window, QPoint(10 + 2, 7 + 2));
-  const QPoint picture = button.mapTo(&window, QPoint(30, 30));
-  const QPoint probe(30, 30);  // normal, hot and pressed differ here
-  const auto shown = [&button, probe] { return button.grab().toImage().pixel(probe); };
-
-  QTest::mouseMove(handle, picture);
-  EXPECT_EQ(shown(), button.HotImage().pixel(probe));
-  EXPECT_GE(moves, 1);  // moves are reported without a button held too
-  QTest::mousePress(handle, Qt::LeftButton, {}, picture);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.PressedImage().pixel(probe));
-  QTest::mouseMove(handle, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
-  QTest::mouseRelease(handle, Qt::LeftButton, {}, corner);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
 }
 
 // A panel whose size request fails, to see how the failure is reported.
@@ -327,7 +288,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   button.resize(400, 30);
   EXPECT_EQ(button.size(), QSize(320, 30));
   // Auto size: the picture plus margin and outline on every side.
-  button.SetPicture(QPixmap::fromImage(CodedPicture(48, 36)));
+  button.SetPicture(QPixmap::fromImage(KeyCap(48, 36)));
   EXPECT_EQ(button.size(), QSize(48 + 8, 36 + 8));
 
   // A panel has no maximum and grows to take in its children.
@@ -336,7 +297,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   EXPECT_EQ(panel.size(), QSize(400, 30));
   QWidget child(&panel);
   child.setGeometry(50, 60, 30, 20);
-  panel.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  panel.SetPicture(QPixmap::fromImage(KeyCap(20, 20)));
   EXPECT_EQ(panel.size(), QSize(80, 80));
 
   FailingPanel failing(&window);
@@ -352,7 +313,7 @@ TEST(ClearControl, SizeRulesAndBurstsOfRegionRequests) {
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   TClearButton inner(&panel);
-  inner.SetPicture(QPixmap::fromImage(CodedPicture(20, 20)));
+  inner.SetPicture(QPixmap::fromImage(KeyCap(20, 20)));
   inner.show();
   QCoreApplication::processEvents();
   QCoreApplication::processEvents();
@@ -390,7 +351,7 @@ TEST(ClearPanel, DragsItsParentAndShapesTheWindow) {
   TClearPanel panel(&holder);
   panel.SetAutoSize(false);
   panel.setGeometry(5, 5, 100, 80);
-  panel.SetPicture(QPixmap::fromImage(CodedPicture(40, 30)));
+  panel.SetPicture(QPixmap::fromImage(KeyCap(40, 30)));
   panel.SetParentDrag(true);
   // Only what a child without a shape of its own paints joins the panel's shape.
   Dot dot(&panel);

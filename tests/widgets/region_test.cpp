@@ -4,12 +4,14 @@
 
 #include <QFile>
 #include <QPainter>
-#include <QTemporaryFile>
 #include <QTest>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "platform/errors.h"
+#include "support/files.h"
+#include "support/tempfolder.h"
 
 namespace {
 
@@ -55,13 +57,6 @@ std::vector<uint8_t> BlockOf(const std::string& bands, int* bandCount) {
   return out;
 }
 
-std::vector<uint8_t> ReadAll(const QString& path) {
-  QFile file(path);
-  EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-  const QByteArray bytes = file.readAll();
-  return {bytes.begin(), bytes.end()};
-}
-
 // A 24-bit picture from rows of characters: '.' is the key (the bottom-left
 // pixel must be '.'), any other character a shape pixel.
 Picture FromRows(const std::vector<std::string>& rows) {
@@ -100,19 +95,16 @@ TEST(RegionData, TheCommittedBubbleScansToTheListedBlockByteForByte) {
 
   const RegionData scanned = TRgn::BuildRgnData(bubble);
   EXPECT_EQ(scanned.Bytes(), expected);
-  EXPECT_EQ(ReadAll(PUNCHLET_ASSETS "/bubble.rgn"), expected);
+  EXPECT_EQ(ReadBytes<std::vector<uint8_t>>(PUNCHLET_ASSETS "/bubble.rgn"), expected);
 
   // The look: aqua surround, black outline, pale yellow inside, and the
   // shadow on the right two grey pixels then one silver.
-  EXPECT_EQ(bubble.Pixel(0, 0), (Rgb{0, 255, 255}));
-  EXPECT_EQ(bubble.Pixel(20, 150), (Rgb{0, 0, 0}));
-  EXPECT_EQ(bubble.Pixel(266, 150), (Rgb{0, 0, 0}));
-  EXPECT_EQ(bubble.Pixel(135, 150), (Rgb{255, 255, 128}));
-  EXPECT_EQ(bubble.Pixel(267, 150), (Rgb{128, 128, 128}));
-  EXPECT_EQ(bubble.Pixel(268, 150), (Rgb{128, 128, 128}));
-  EXPECT_EQ(bubble.Pixel(269, 150), (Rgb{192, 192, 192}));
-  EXPECT_EQ(bubble.Pixel(135, 316), (Rgb{0, 0, 0}));
-  EXPECT_EQ(bubble.Pixel(135, 319), (Rgb{192, 192, 192}));
+  const Rgb aqua{0, 255, 255}, black{0, 0, 0}, pale{255, 255, 128}, grey{128, 128, 128},
+      silver{192, 192, 192};
+  const std::tuple<int, int, Rgb> looks[] = {
+      {0, 0, aqua},     {20, 150, black},   {266, 150, black}, {135, 150, pale},  {267, 150, grey},
+      {268, 150, grey}, {269, 150, silver}, {135, 316, black}, {135, 319, silver}};
+  for (const auto& [x, y, colour] : looks) EXPECT_EQ(bubble.Pixel(x, y), colour) << x << "," << y;
 }
 
 TEST(RegionData, StoredPairLoadsWithoutScanningAndShapesTheWindow) {
@@ -125,16 +117,20 @@ TEST(RegionData, StoredPairLoadsWithoutScanningAndShapesTheWindow) {
   ASSERT_NE(rgn->Rgn(), nullptr);
   EXPECT_EQ(rgn->RgnSize(), 848);
   const QRegion region = *rgn->Rgn();
-  EXPECT_TRUE(region.contains(QPoint(26, 0)));
-  EXPECT_FALSE(region.contains(QPoint(25, 0)));
-  EXPECT_TRUE(region.contains(QPoint(0, 54)));  // the tail's tip
-  EXPECT_FALSE(region.contains(QPoint(19, 50)));
-  EXPECT_TRUE(region.contains(QPoint(269, 100)));
+  // The tail's tip reaches the left edge in rows 54 and 55 only.
+  for (const QPoint in : {QPoint(26, 0), QPoint(0, 54), QPoint(0, 55), QPoint(269, 100)})
+    EXPECT_TRUE(region.contains(in)) << in.x() << "," << in.y();
+  for (const QPoint out : {QPoint(25, 0), QPoint(0, 53), QPoint(0, 56), QPoint(19, 50)})
+    EXPECT_FALSE(region.contains(out)) << out.x() << "," << out.y();
   EXPECT_EQ(region.boundingRect(), QRect(0, 0, 270, 320));
 
+  // Shaping a shown window keeps it shown.
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   rgn->SetWndRgn();
   EXPECT_EQ(window.mask(), region);
   EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_TRUE(window.isVisible());
   EXPECT_EQ(rgn->Rgn(), nullptr);  // the window owns it now
   // Handed over once: a second call finds no region and removes the shape.
   rgn->SetWndRgn();
@@ -258,15 +254,14 @@ TEST(RegionData, FailuresSayWhatIsMissing) {
   EXPECT_THROW(orphan.LoadStored("/nonexistent/bubble.bmp", "/nonexistent/bubble.rgn"),
                EFOpenError);
   // A stored bitmap that is no BMP names its file.
-  QTemporaryFile notBmp;
-  ASSERT_TRUE(notBmp.open());
-  notBmp.write("BM but not a bitmap");
-  notBmp.close();
+  const TempFolder folder("region");
+  const std::string notBmp = folder.Path() + "not.bmp";
+  WriteBytes(notBmp, "BM but not a bitmap");
   try {
-    orphan.LoadStored(notBmp.fileName(), PUNCHLET_ASSETS "/bubble.rgn");
+    orphan.LoadStored(QString::fromStdString(notBmp), PUNCHLET_ASSETS "/bubble.rgn");
     ADD_FAILURE() << "a broken bitmap was taken";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.FileName(), notBmp.fileName().toStdString());
+    EXPECT_EQ(e.FileName(), notBmp);
   }
 }
 
@@ -280,14 +275,20 @@ TEST(RegionData, TransparentPaintingShowsWhatLiesBeneathAtKeyPixels) {
   TRgn* rgn = new TRgn(&window);
   rgn->setGeometry(0, 0, 4, 2);
   rgn->SetTransparent(true);
-  Picture picture = FromRows({"..##", "...."});
-  rgn->SetRgnBmp(picture);
-  EXPECT_EQ(rgn->MaskBmp().pixelIndex(0, 0), 1);
-  EXPECT_EQ(rgn->MaskBmp().pixelIndex(2, 0), 0);
-  EXPECT_EQ(rgn->ColorBmp().pixelColor(0, 0), QColor(Qt::black));
-  const QImage shot = window.grab().toImage();
+  Picture first = FromRows({"..##", "...."});
+  rgn->SetRgnBmp(first);
+  QImage shot = window.grab().toImage();
   EXPECT_EQ(shot.pixelColor(0, 0), QColor(Qt::red));
   EXPECT_EQ(shot.pixelColor(3, 0), QColor(255, 255, 128));
+
+  // A bitmap set while painting plainly is the one seen through afterwards.
+  rgn->SetTransparent(false);
+  Picture second = FromRows({"##..", "...."});
+  rgn->SetRgnBmp(second);
+  rgn->SetTransparent(true);
+  shot = window.grab().toImage();
+  EXPECT_EQ(shot.pixelColor(0, 0), QColor(255, 255, 128));
+  EXPECT_EQ(shot.pixelColor(3, 0), QColor(Qt::red));
 }
 
 TEST(RegionData, ShrunkRegionStaysAValidBanding) {
@@ -301,37 +302,4 @@ TEST(RegionData, ShrunkRegionStaysAValidBanding) {
   rgn->UpdateRgn();
   EXPECT_EQ(*rgn->Rgn(), QRegion(0, 0, 2, 1));
   EXPECT_EQ(rgn->Rgn()->rectCount(), 1);
-}
-
-TEST(RegionData, ShapingAShownWindowKeepsItShown) {
-  QWidget window;
-  window.resize(270, 320);
-  TRgn* rgn = new TRgn(&window);
-  rgn->setGeometry(0, 0, 270, 320);
-  rgn->LoadStored(PUNCHLET_ASSETS "/bubble.bmp", PUNCHLET_ASSETS "/bubble.rgn");
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  rgn->SetWndRgn();
-  EXPECT_TRUE(window.windowFlags() & Qt::FramelessWindowHint);
-  EXPECT_TRUE(window.isVisible());
-  EXPECT_FALSE(window.mask().isEmpty());
-}
-
-TEST(RegionData, SeeThroughPaintingFollowsTheCurrentBitmap) {
-  QWidget window;
-  window.resize(4, 2);
-  TRgn* rgn = new TRgn(&window);
-  rgn->setGeometry(0, 0, 4, 2);
-  rgn->SetTransparent(true);
-  Picture first = FromRows({"..##", "...."});
-  rgn->SetRgnBmp(first);
-  // Plain while another bitmap comes, then see-through again.
-  rgn->SetTransparent(false);
-  Picture second = FromRows({"##..", "...."});
-  rgn->SetRgnBmp(second);
-  rgn->SetTransparent(true);
-  EXPECT_EQ(rgn->MaskBmp().pixelIndex(0, 0), 0);
-  EXPECT_EQ(rgn->MaskBmp().pixelIndex(3, 0), 1);
-  const QImage shot = rgn->grab().toImage();
-  EXPECT_EQ(shot.pixelColor(0, 0), QColor(255, 255, 128));
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/pixels.h"
 #include "ui_shapebuttonform.h"
 
 namespace {
@@ -93,11 +94,7 @@ TEST(ShapeButton, OutlineCornersAndCaptionRectangleFollowSizeDepthAndState) {
   EXPECT_EQ(p[1], QPoint(50, 22));
   EXPECT_EQ(p[2], QPoint(5, 5));  // min(46, 18) * 33 div 100
   EXPECT_EQ(p[3], QPoint(5, 5));
-  EXPECT_EQ(p[4], QPoint(50, 22));
   EXPECT_EQ(p[5], QPoint(9, 9));
-  shape.Shadow.Depth = 3;
-  EXPECT_EQ(TShapeButton::ShapePoints(18, 18, shape)[2], QPoint(4, 4));
-  shape.Shadow.Depth = 4;
   EXPECT_EQ(TShapeButton::ShapePoints(90, 30, shape)[2], QPoint(8, 8));
   shape.Shadow.Style = TShapeButton::hssNone;  // no shadow: the shape starts at 0
   EXPECT_EQ(TShapeButton::ShapePoints(50, 22, shape)[0], QPoint(0, 0));
@@ -116,48 +113,41 @@ TEST(ShapeButton, OutlineCornersAndCaptionRectangleFollowSizeDepthAndState) {
   TShapeButton* b = Button(&window, QRect(0, 0, 50, 22), 1);
   EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
   // The cached outline follows the size and the shape settings.
-  EXPECT_EQ(b->Points()[2], QPoint(5, 5));
   b->resize(18, 18);  // hidden: Qt holds the resize event back until shown
   EXPECT_EQ(b->Points()[1], QPoint(18, 18));
   b->SetShapeShadowDepth(3);
-  EXPECT_EQ(b->Points()[2], QPoint(4, 4));
+  EXPECT_EQ(b->Points()[0], QPoint(3, 3));
+  EXPECT_EQ(b->Points()[2], QPoint(4, 4));  // min(15, 15) * 33 div 100
   b->resize(50, 22);
   b->SetShapeShadowDepth(4);
 
-  // Released: shadow (4,4)-(50,22) under the body (1,1)-(46,18).
-  QImage up = b->grab().toImage();
-  EXPECT_EQ(up.pixelColor(20, 9), kUp);
-  EXPECT_EQ(up.pixelColor(45, 11), kOrange);
-  EXPECT_EQ(up.pixelColor(46, 11), kSilver);
-  EXPECT_EQ(up.pixelColor(49, 11), kSilver);
-  EXPECT_EQ(up.pixelColor(20, 17), kOrange);
-  EXPECT_EQ(up.pixelColor(20, 18), kSilver);
-  EXPECT_EQ(up.pixelColor(20, 21), kSilver);
-  EXPECT_EQ(up.pixelColor(49, 2), kPaleYellow);   // above the shadow
-  EXPECT_EQ(up.pixelColor(2, 20), kPaleYellow);   // left of the shadow
-  EXPECT_EQ(up.pixelColor(49, 21), kPaleYellow);  // the shadow's rounded corner
+  // Released: shadow (4,4)-(50,22) under the body (1,1)-(46,18); above the
+  // shadow, left of it and at its rounded corner the button's colour.
+  const QImage up = b->grab().toImage();
+  ExpectColour(up, kUp, {20, 9});
+  ExpectColour(up, kOrange, {45, 11, 20, 17});
+  ExpectColour(up, kSilver, {46, 11, 49, 11, 20, 18, 20, 21});
+  ExpectColour(up, kPaleYellow, {49, 2, 2, 20, 49, 21});
 
   // Pressed toggle: no shadow, body (5,5)-(50,22), caption moved by the depth.
   b->SetPressed(true);
   EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
   EXPECT_EQ(b->CaptionRect(), Exclusive(7, 7, 45, 17));
-  QImage down = b->grab().toImage();
+  const QImage down = b->grab().toImage();
   EXPECT_FALSE(Shows(down, kSilver));
-  EXPECT_EQ(down.pixelColor(25, 12), kYellow);
-  EXPECT_EQ(down.pixelColor(49, 11), kOrange);
-  EXPECT_EQ(down.pixelColor(25, 21), kOrange);
-  EXPECT_EQ(down.pixelColor(2, 11), kPaleYellow);
-  EXPECT_EQ(down.pixelColor(25, 2), kPaleYellow);
+  ExpectColour(down, kYellow, {25, 12});
+  ExpectColour(down, kOrange, {49, 11, 25, 21});
+  ExpectColour(down, kPaleYellow, {2, 11, 25, 2});
 
   // Disabled while pressed: the disabled fill, no shadow, the body moved,
   // but the caption left in place.
   b->setEnabled(false);
   EXPECT_EQ(b->State(), TShapeButton::bsDisabledDown);
   EXPECT_EQ(b->CaptionRect(), Exclusive(3, 3, 41, 13));
-  QImage disabled = b->grab().toImage();
+  const QImage disabled = b->grab().toImage();
   EXPECT_FALSE(Shows(disabled, kSilver));
-  EXPECT_EQ(disabled.pixelColor(25, 12), QColor(Qt::white));
-  EXPECT_EQ(disabled.pixelColor(49, 11), kOrange);
+  ExpectColour(disabled, Qt::white, {25, 12});
+  ExpectColour(disabled, kOrange, {49, 11});
   b->setEnabled(true);
   EXPECT_EQ(b->State(), TShapeButton::bsOptionSet);
 }
@@ -193,12 +183,11 @@ TEST(ShapeButton, GroupsToggleByClicksAndFromCodePerParent) {
   EXPECT_TRUE(x->AllowAllUp());
   Click(c);
   EXPECT_TRUE(c->Pressed());
-  const int before = QSignalSpy(c, &TShapeButton::OnClick).count();
   QSignalSpy cClicks(c, &TShapeButton::OnClick);
   Click(c);  // the pressed toggle cannot be released
   EXPECT_TRUE(c->Pressed());
   EXPECT_EQ(c->State(), TShapeButton::bsOptionSet);
-  EXPECT_EQ(cClicks.count(), before);
+  EXPECT_EQ(cClicks.count(), 0);
   c->SetPressed(false);
   EXPECT_TRUE(c->Pressed());
 
