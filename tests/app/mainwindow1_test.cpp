@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -111,6 +112,17 @@ TEST_F(WindowTest, LargeLandscapeEnlargesTheWindowAndTheControlsFollow) {
   window.FormCreate();
   EXPECT_EQ(window.size(), QSize(274, 270));
   EXPECT_EQ(window.CaptionText(1), "270x210");
+  // The picture on screen is the composed one, channel for channel.
+  const auto* shown = window.findChild<QLabel*>("Image1");
+  ASSERT_TRUE(shown);
+  const QImage image = shown->pixmap().toImage();
+  const Picture& preview = window.PreviewPicture();
+  ASSERT_EQ(image.size(), QSize(preview.Width(), preview.Height()));
+  for (const QPoint at : {QPoint(40, 30), QPoint(135, 105), QPoint(229, 180)}) {
+    const Rgb c = preview.Pixel(at.x(), at.y());
+    EXPECT_NE(c.r, c.b);  // a swap of red and blue would show
+    EXPECT_EQ(image.pixel(at), qRgb(c.r, c.g, c.b)) << at.x() << "," << at.y();
+  }
   const auto* ok = window.findChild<QWidget*>("ClearButton1");
   const auto* label = window.findChild<QWidget*>("Label3");
   ASSERT_TRUE(ok && label);

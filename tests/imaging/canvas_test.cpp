@@ -90,9 +90,10 @@ TEST(Canvas, RoundRectPenStraddlesTheOutlineWithoutBlending) {
 
 TEST(Canvas, DrawClipsLeavesOutTheKeyAndHandlesOverlap) {
   Picture overlay = CodedPicture(5, 4);
-  overlay.SetPixel(1, 1, {255, 0, 255});
+  overlay.SetPixel(1, 1, {255, 0, 128});
+  overlay.SetPixel(2, 1, {128, 0, 255});  // the key with red and blue swapped is drawn
   Picture pic = Filled(6, 6);
-  TCanvas(pic).Draw(-1, 3, overlay, {255, 0, 255});
+  TCanvas(pic).Draw(-1, 3, overlay, {255, 0, 128});
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 6; ++x) {
       const bool covered = y >= 3 && x < 4 && !(x == 0 && y == 4);
