@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   clang-format git
-  desktop-file-utils appstream dpkg-dev libglib2.0-bin
+  desktop-file-utils appstream dpkg-dev file libglib2.0-bin
 )
 
 missing=()
