@@ -13,7 +13,9 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   clang-format git
-  desktop-file-utils appstream dpkg-dev file libglib2.0-bin
+  desktop-file-utils appstream dpkg-dev file libglib2.0-bin lintian
+  weston qt6-wayland x11-xserver-utils xdotool imagemagick
+  ccache
 )
 
 missing=()
