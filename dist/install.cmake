@@ -1,7 +1,7 @@
 # What `cmake --install` puts in place, and the Debian package made from it
 # with `cpack -G DEB`: the program, its desktop launcher (which takes dropped
-# files and folders and puts Punchlet into the file manager's "Open With"),
-# the icon, the AppStream metainfo, the manual page and the licence.
+# files and folders and offers Punchlet in "Open With" for pictures, never as a
+# folder handler), the icon, the AppStream metainfo, the manual page and the licence.
 include(GNUInstallDirs)
 
 set(PUNCHLET_APP_ID jp.tessaly.punchlet)

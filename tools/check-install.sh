@@ -23,12 +23,28 @@ metainfo=$(echo "$root"/share/metainfo/*.metainfo.xml)
 desktop-file-validate "$desktop"
 appstreamcli validate --no-net "$metainfo"
 grep -qx 'Exec=punchlet %F' "$desktop" || fail "the launcher does not pass dropped files"
-grep -qx 'MimeType=image/jpeg;image/bmp;inode/directory;' "$desktop" || fail "MIME types"
+grep -qx 'MimeType=image/jpeg;image/bmp;' "$desktop" || fail "MIME types"
+grep -qx 'Name=Punchlet' "$desktop" || fail "the launcher's default name is not Punchlet"
+grep -qx 'Name\[ja\]=ぱんちれっと' "$desktop" || fail "no Japanese name"
 for size in 16 22 24 32 48 64 128 256; do
   [ -s "$root/share/icons/hicolor/${size}x${size}/apps/punchlet.png" ] || fail "no ${size}px icon"
 done
 gzip -t "$root/share/man/man1/punchlet.1.gz"
 [ -x "$root/bin/punchlet" ] || fail "no program in bin/"
+
+# Opening a folder must never punch it: on a desktop with no folder handler
+# the installed tree may not become the default for folders. GLib skips
+# launchers whose program is not on PATH, hence the PATH.
+echo "== default handlers after install"
+cp -R "$root/share" "$work/xdg"
+update-desktop-database "$work/xdg/applications"
+mkdir -p "$work/xdg-home" "$work/xdg-config"
+xdg_env=(env PATH="$root/bin:$PATH" XDG_DATA_DIRS="$work/xdg" XDG_DATA_HOME="$work/xdg-home"
+  XDG_CONFIG_HOME="$work/xdg-config" XDG_CONFIG_DIRS="$work/xdg-config")
+folders=$("${xdg_env[@]}" gio mime inode/directory)
+! grep -q punchlet <<<"$folders" || fail "installing made Punchlet a folder handler: $folders"
+"${xdg_env[@]}" gio mime image/jpeg | grep -q 'Default application.*punchlet.desktop' ||
+  fail "the launcher is not offered for JPEG files"
 
 echo "== Debian package"
 (cd "$build" && cpack -G DEB >/dev/null)
