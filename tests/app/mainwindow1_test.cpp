@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "app/batch.h"
 #include "app/composition.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
@@ -404,7 +405,7 @@ TEST_F(BatchTest, PicturesMadeWhileTheWindowIsBuiltAreSavedInTurn) {
     jobs.push_back(WriteCoded("q" + std::to_string(i) + ".jpg", Kind::Jpeg, 80, 60, i));
     expected.push_back("加工済_q" + std::to_string(i) + ".jpg");
   }
-  const std::shared_ptr<TMainForm1::TIntake> intake = TMainForm1::BeginIntake(jobs);
+  const std::shared_ptr<TIntake> intake = BeginIntake(jobs);
   // The workers finish while nothing listens; their announcements are spent.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   QCoreApplication::processEvents();
