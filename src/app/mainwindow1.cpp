@@ -5,8 +5,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
-#include <QScopeGuard>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
