@@ -12,13 +12,17 @@ const QEvent::Type kJobDoneEvent = static_cast<QEvent::Type>(QEvent::registerEve
 }  // namespace
 
 size_t TJobRunner::DefaultWorkerCount() {
+  return DefaultWorkerCount(std::thread::hardware_concurrency());
+}
+
+size_t TJobRunner::DefaultWorkerCount(size_t cores) {
   if (const char* text = std::getenv("PUNCHLET_WORKERS")) {
     size_t count = 0;
     const char* end = text + std::strlen(text);
     const auto [last, error] = std::from_chars(text, end, count);
     if (error == std::errc() && last == end && count > 0) return std::min<size_t>(count, 256);
   }
-  return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, MaxDefaultWorkers);
+  return std::clamp<size_t>(cores, 1, MaxDefaultWorkers);
 }
 
 TJobRunner::TJobRunner(size_t count, TWork work, size_t workers, size_t ahead)
