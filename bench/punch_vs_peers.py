@@ -224,27 +224,35 @@ def whole(args, env, work):
     def ours(exe):
         def go():
             clear_outputs(folder)
-            return run([exe, folder], env)[0]
+            return run([exe, folder], env)[0], CPU["last"]
         return go
 
     def floor():
-        return sum(run(["djpeg", "-dct", "float", "-outfile", "/dev/null", p])[0] for p in paths)
+        pairs = [(run(["djpeg", "-dct", "float", "-outfile", "/dev/null", p])[0], CPU["last"])
+                 for p in paths]
+        return sum(w for w, _ in pairs), sum(c for _, c in pairs)
 
     tools = [("punchlet", ours(args.exe)), ("floor", floor)]
     if args.baseline:
         tools.append(("baseline", ours(args.baseline)))
     times = {name: [] for name, _ in tools}
+    cpu = {name: [] for name, _ in tools}
     for r in range(args.rounds):
         for name, fn in (tools if r % 2 == 0 else list(reversed(tools))):
-            times[name].append(fn())
+            wall, used = fn()
+            times[name].append(wall)
+            cpu[name].append(used)
     floor_s = statistics.median(times["floor"])
     print(f"\n== Whole run of {len(paths)} camera photos (12 and 24 MP), one process, "
-          f"default workers: median of {args.rounds} rounds")
+          f"default workers: median of {args.rounds} rounds (cpu: user + system, all threads)")
     for name, _ in tools:
         sec = statistics.median(times[name])
-        print(f"  {name:10} {sec * 1000:8.0f} ms  {sec / floor_s:5.2f} × summed djpeg -dct float")
+        print(f"  {name:10} {sec * 1000:8.0f} ms  {sec / floor_s:5.2f} × summed djpeg -dct float"
+              f"   cpu {statistics.median(cpu[name]) * 1000:6.0f} ms")
     if args.baseline:
         ratios = sorted(a / b for a, b in zip(times["punchlet"], times["baseline"]))
+        saved = sorted(b - a for a, b in zip(cpu["punchlet"], cpu["baseline"]))
+        print(f"  cpu saved per run against baseline: median {statistics.median(saved) * 1000:.1f} ms")
         print(f"  punchlet ÷ baseline per round: median {statistics.median(ratios):.3f} "
               f"(range {ratios[0]:.3f} … {ratios[-1]:.3f})")
 

@@ -59,9 +59,10 @@ void TJobRunner::WorkerLoop(size_t worker) {
     lock.lock();
     if (FStopping) return;  // dropped: nobody will take it
     FDone.emplace(job, std::move(result));
+    auto* done = new QEvent(kJobDoneEvent);  // made under the lock: see customEvent
     lock.unlock();
     // Stop joins this thread, so the runner outlives the post.
-    QCoreApplication::postEvent(this, new QEvent(kJobDoneEvent));
+    QCoreApplication::postEvent(this, done);
     lock.lock();
   }
 }
@@ -98,6 +99,9 @@ void TJobRunner::Stop() {
 }
 
 void TJobRunner::customEvent(QEvent* event) {
+  // Qt's event queue hands the event over, unseen by ThreadSanitizer; taking
+  // the lock it was made under shows the hand-off to it too.
+  { std::lock_guard lock(FMutex); }
   if (event->type() != kJobDoneEvent) return QObject::customEvent(event);
   if (OnJobDone) OnJobDone();
 }
