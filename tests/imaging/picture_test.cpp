@@ -183,7 +183,7 @@ TEST(MemoryBudget, FourWorkersNeverHoldMoreThanTheBudgetAndAnOversizedOneRunsAlo
     budget.Reserve(300);
     passed = true;
   });
-  while (budget.Waiting() == 0) std::this_thread::yield();
+  while (budget.Waiting() == 0 && !passed) std::this_thread::yield();
   EXPECT_FALSE(passed);
   EXPECT_EQ(budget.Reserved(), 800u);
   budget.Release(800);
