@@ -6,10 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-tsan}
 
-timeout 120 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+timeout 120 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DPUNCHLET_BENCH=OFF -DPUNCHLET_WERROR=ON >/dev/null
-timeout 480 cmake --build "$build" --target test_threads
+timeout 500 cmake --build "$build" --target test_threads
 
 # Qt's libraries are not instrumented: what they do inside is unseen, and the
 # suppressions file says why each of its lines is needed.
