@@ -209,7 +209,7 @@ TEST_F(WindowTest, OkSavesOnlyWhenItsPictureIsClicked) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(WindowTest, NoPictureEndsAtOnce) {  // a failing batch: BatchTest
+TEST_F(WindowTest, NoPictureEndsAtOnce) {
   WriteBytes(root / "notes.txt", "x");
   TMainForm1 empty({(root / "notes.txt").string(), (root / "missing.jpg").string()},
                    Screen(1024, 768, 0));
