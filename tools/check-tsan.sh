@@ -11,7 +11,7 @@ if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=cc
 timeout 120 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
   -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
   -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DPUNCHLET_BENCH=OFF -DPUNCHLET_WERROR=ON >/dev/null
-timeout 500 cmake --build "$build" --target test_threads
+timeout 720 cmake --build "$build" --target test_threads
 
 # Qt's libraries are not instrumented: what they do inside is unseen, and the
 # suppressions file says why each of its lines is needed.
