@@ -16,14 +16,18 @@ Then:
   start-up   where the time goes from process start to the first job begun, from
              the program's own marks (PUNCHLET_STARTUP_TRACE); "before main" is the
              process's CPU time at main, i.e. loading and linking the libraries
+  whole      a whole run of 10 camera photos (5 at 12 MP, 5 at 24 MP) timed as a
+             process, against the summed single-core djpeg time of the same files
   memory     peak RSS of a 2- and a 100-photo batch of 24 MP photos, per worker count
+  claims     peak RSS of four 4 MB BMP files claiming 16384 x 16384 pixels, 4 workers
   single     the time from start to the preview window shown for one 12 MP photo (Xvfb)
 
 The machine's load average is printed at the start and the end: figures taken while
 other work runs are noisy, and the ratios to the floor are the ones to compare.
 
 Usage: bench/punch_vs_peers.py [--rounds N] [--copies N] [--photos DIR] [--exe build/punchlet]
-                               [--classes 2mp,12mp,24mp] [--no-magick] [--startup-runs N]
+                               [--baseline OTHER] [--classes 2mp,12mp,24mp] [--no-magick]
+                               [--startup-runs N] [--only speed,startup,whole,memory,claims,single]
 """
 import argparse
 import os
@@ -207,6 +211,71 @@ def startup(args, env, work):
     print(f"  {'djpeg -version':34} {statistics.median(floor):7.2f}   (wall: the cost of spawning any program)")
 
 
+def whole(args, env, work):
+    """One process over the 10 camera photos, as a user runs it; medians over the rounds."""
+    folder = os.path.join(work, "whole")
+    os.makedirs(folder)
+    for klass in ("12mp", "24mp"):
+        src = os.path.join(args.photos, klass)
+        for f in sorted(f for f in os.listdir(src) if f.lower().endswith(".jpg"))[:5]:
+            shutil.copy(os.path.join(src, f), os.path.join(folder, f"{klass}-{f}"))
+    paths = sorted(os.path.join(folder, f) for f in os.listdir(folder))
+
+    def ours(exe):
+        def go():
+            clear_outputs(folder)
+            return run([exe, folder], env)[0], CPU["last"]
+        return go
+
+    def floor():
+        pairs = [(run(["djpeg", "-dct", "float", "-outfile", "/dev/null", p])[0], CPU["last"])
+                 for p in paths]
+        return sum(w for w, _ in pairs), sum(c for _, c in pairs)
+
+    tools = [("punchlet", ours(args.exe)), ("floor", floor)]
+    if args.baseline:
+        tools.append(("baseline", ours(args.baseline)))
+    times = {name: [] for name, _ in tools}
+    cpu = {name: [] for name, _ in tools}
+    for r in range(args.rounds):
+        for name, fn in (tools if r % 2 == 0 else list(reversed(tools))):
+            wall, used = fn()
+            times[name].append(wall)
+            cpu[name].append(used)
+    floor_s = statistics.median(times["floor"])
+    print(f"\n== Whole run of {len(paths)} camera photos (12 and 24 MP), one process, "
+          f"default workers: median of {args.rounds} rounds (cpu: user + system, all threads)")
+    for name, _ in tools:
+        sec = statistics.median(times[name])
+        print(f"  {name:10} {sec * 1000:8.0f} ms  {sec / floor_s:5.2f} × summed djpeg -dct float"
+              f"   cpu {statistics.median(cpu[name]) * 1000:6.0f} ms")
+    if args.baseline:
+        ratios = sorted(a / b for a, b in zip(times["punchlet"], times["baseline"]))
+        saved = sorted(b - a for a, b in zip(cpu["punchlet"], cpu["baseline"]))
+        print(f"  cpu saved per run against baseline: median {statistics.median(saved) * 1000:.1f} ms")
+        print(f"  punchlet ÷ baseline per round: median {statistics.median(ratios):.3f} "
+              f"(range {ratios[0]:.3f} … {ratios[-1]:.3f})")
+
+
+def claims(args, env, work):
+    """Files that claim a huge picture but hold 4 MB: the memory budget bounds them."""
+    import struct
+    folder = os.path.join(work, "claims")
+    os.makedirs(folder)
+    side, data = 16384, b"\x80" * (4 << 20)
+    header = (struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+              + struct.pack("<IiiHHIIiiII", 40, side, side, 1, 24, 0, 0, 2835, 2835, 0, 0))
+    for i in range(4):
+        with open(os.path.join(folder, f"claim{i}.bmp"), "wb") as f:
+            f.write(header + data)
+    print("\n== Four 4 MB BMP files claiming 16384 x 16384 (805 MB each), PUNCHLET_WORKERS=4")
+    for name, exe in [("punchlet", args.exe)] + ([("baseline", args.baseline)] if args.baseline else []):
+        clear_outputs(folder)
+        seconds, rss, _ = run([exe, folder], dict(env, PUNCHLET_WORKERS="4"))
+        print(f"  {name:10} peak RSS {rss:7.1f} MB, {seconds:5.1f} s")
+    print("  limit: 1.1 GB with the default budget (PUNCHLET_MEMORY_MB)")
+
+
 def memory(args, env, work):
     src = os.path.join(args.photos, "24mp")
     files = sorted(f for f in os.listdir(src) if f.lower().endswith(".jpg"))
@@ -258,12 +327,13 @@ def main():
     parser.add_argument("--photos", default=os.path.join(ROOT, "..", "shared", "photos"))
     parser.add_argument("--exe", default=os.path.join(ROOT, "build", "punchlet"))
     parser.add_argument("--classes", default="2mp,12mp,24mp")
-    parser.add_argument("--baseline", help="another punchlet build timed alongside (speed only)")
+    parser.add_argument("--baseline",
+                        help="another punchlet build timed alongside (speed, whole, claims)")
     parser.add_argument("--copies", type=int, default=4,
                         help="each photo appears this many times in a class's batch")
     parser.add_argument("--no-magick", action="store_true", help="leave out ImageMagick (slow)")
     parser.add_argument("--startup-runs", type=int, default=21)
-    parser.add_argument("--only", default="speed,startup,memory,single",
+    parser.add_argument("--only", default="speed,startup,whole,memory,claims,single",
                         help="which parts to run, comma-separated")
     args = parser.parse_args()
     parts = args.only.split(",")
@@ -279,8 +349,12 @@ def main():
             startup(args, env, work)
         if "speed" in parts:
             speed(args, env, work)
+        if "whole" in parts:
+            whole(args, env, work)
         if "memory" in parts:
             memory(args, env, work)
+        if "claims" in parts:
+            claims(args, env, work)
         if "single" in parts:
             single(args, env, work)
     finally:

@@ -12,13 +12,17 @@ const QEvent::Type kJobDoneEvent = static_cast<QEvent::Type>(QEvent::registerEve
 }  // namespace
 
 size_t TJobRunner::DefaultWorkerCount() {
+  return DefaultWorkerCount(std::thread::hardware_concurrency());
+}
+
+size_t TJobRunner::DefaultWorkerCount(size_t cores) {
   if (const char* text = std::getenv("PUNCHLET_WORKERS")) {
     size_t count = 0;
     const char* end = text + std::strlen(text);
     const auto [last, error] = std::from_chars(text, end, count);
     if (error == std::errc() && last == end && count > 0) return std::min<size_t>(count, 256);
   }
-  return std::clamp<size_t>(std::thread::hardware_concurrency(), 1, MaxDefaultWorkers);
+  return std::clamp<size_t>(cores, 1, MaxDefaultWorkers);
 }
 
 TJobRunner::TJobRunner(size_t count, TWork work, size_t workers, size_t ahead)
@@ -55,9 +59,10 @@ void TJobRunner::WorkerLoop(size_t worker) {
     lock.lock();
     if (FStopping) return;  // dropped: nobody will take it
     FDone.emplace(job, std::move(result));
+    auto* done = new QEvent(kJobDoneEvent);  // made under the lock: see customEvent
     lock.unlock();
     // Stop joins this thread, so the runner outlives the post.
-    QCoreApplication::postEvent(this, new QEvent(kJobDoneEvent));
+    QCoreApplication::postEvent(this, done);
     lock.lock();
   }
 }
@@ -94,6 +99,9 @@ void TJobRunner::Stop() {
 }
 
 void TJobRunner::customEvent(QEvent* event) {
+  // Qt's event queue hands the event over, unseen by ThreadSanitizer; taking
+  // the lock it was made under shows the hand-off to it too.
+  { std::lock_guard lock(FMutex); }
   if (event->type() != kJobDoneEvent) return QObject::customEvent(event);
   if (OnJobDone) OnJobDone();
 }

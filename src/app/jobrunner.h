@@ -44,8 +44,9 @@ class TJobRunner : public QObject {
   static constexpr size_t MaxDefaultWorkers = 8;
 
   // PUNCHLET_WORKERS when it holds a positive number, else one per core, at
-  // most MaxDefaultWorkers.
+  // most MaxDefaultWorkers; `cores` 0 means unknown.
   static size_t DefaultWorkerCount();
+  static size_t DefaultWorkerCount(size_t cores);
 
   // Runs jobs 0 … count-1; at most `ahead` (at least `workers`) jobs are begun
   // or held beyond the oldest result not yet taken. 0 means twice the workers

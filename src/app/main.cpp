@@ -1,6 +1,7 @@
 // Punchlet: punches the pictures named on the command line (see README.md).
 #include <QScreen>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -8,14 +9,34 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/batch.h"
 #include "app/mainwindow1.h"
 #include "app/startuptrace.h"
 #include "imaging/jpegimage.h"
 #include "platform/errors.h"
 
+namespace {
+// A line for whoever runs the program from a terminal; windows never show it.
+void SayToTerminal(const std::string& text) {
+  std::fprintf(stderr, "punchlet: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+bool AnyLooksLikeAnOption(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments)
+    if (argument.starts_with('-')) return true;
+  return false;
+}
+
+int ExitStatus(int status) { return TApplication::ErrorShown() ? 1 : status; }
+}  // namespace
+
 int main(int argc, char** argv) {
   MarkStartup("main entered");
   std::vector<std::string> arguments(argv + 1, argv + argc);
+  // A reader of the listing that goes away (`punchlet DIR | head -1`) must
+  // not end the batch half way.
+  std::signal(SIGPIPE, SIG_IGN);
   SelectPlatformForEnvironment();
   // The command line holds only paths: Qt must not take "-platform" or
   // "-stylesheet" from it, so it sees the program's name alone.
@@ -30,32 +51,47 @@ int main(int argc, char** argv) {
     JPEGDefaults().EightBitOutput = screen->depth() <= 8;
 
   try {
-    // A batch's first pictures are made while the window is built.
-    std::shared_ptr<TMainForm1::TIntake> intake;
-    if (!arguments.empty()) intake = TMainForm1::BeginIntake(arguments);
+    std::shared_ptr<TIntake> intake;
+    if (arguments.empty()) {
+      if (TApplication::Headless()) {
+        SayToTerminal("the settings window needs a display");
+        return 2;
+      }
+    } else {
+      // A batch's first pictures are made while the window is built.
+      intake = BeginIntake(arguments);
+      if (intake->jobs.empty()) {
+        SayToTerminal(std::string("no BMP or JPEG file found in the arguments (see punchlet(1))") +
+                      (AnyLooksLikeAnOption(arguments)
+                           ? "; every argument is taken as a path, options included"
+                           : ""));
+        return 0;
+      }
+      if (TApplication::Headless()) {
+        if (!intake->batch) {
+          SayToTerminal(
+              "a single picture needs a display, to confirm its preview "
+              "(two or more are punched without one)");
+          return 2;
+        }
+        // Nobody could see a window: the batch runs without one.
+        intake->batch->Run();
+        return ExitStatus(0);
+      }
+    }
+
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
-    if (!MainForm1.HasArguments() && TApplication::Headless()) {
-      std::fprintf(stderr, "%s: 設定画面を表示するには画面が必要です\n", TApplication::Title);
-      return 2;
-    }
     MainForm1.UseIntake(std::move(intake));
     MainForm1.FormCreate();
-    if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
-    if (MainForm1.HasArguments() && TApplication::Headless()) {
-      std::fprintf(
-          stderr, "%s: プレビューを表示するには画面が必要です (一枚だけのときは確認画面が出ます)\n",
-          TApplication::Title);
-      return 2;
-    }
+    if (MainForm1.Finished()) return ExitStatus(0);
     MainForm1.show();
     MainForm1.raise();
     MainForm1.activateWindow();  // Enter and Esc go to the preview at once
     // For the start-up benchmark: leave once the window is up.
     if (std::getenv("PUNCHLET_BENCH_QUIT_WHEN_SHOWN") != nullptr)
       QTimer::singleShot(0, &app, [&MainForm1] { MainForm1.close(); });
-    const int status = app.exec();
-    return TApplication::ErrorShown() ? 1 : status;
+    return ExitStatus(app.exec());
   } catch (const EAbort&) {
     return 1;
   } catch (const std::exception& error) {

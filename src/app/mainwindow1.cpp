@@ -2,25 +2,21 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
 #include <algorithm>
-#include <exception>
-#include <optional>
 
+#include "app/batch.h"
 #include "app/composition.h"
 #include "app/intake.h"
-#include "app/jobrunner.h"
 #include "app/outputnaming.h"
-#include "app/settingsstore.h"
 #include "app/settingwindow1.h"
-#include "app/startuptrace.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
 
@@ -110,62 +106,6 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const TEnvironment& e
 
 TMainForm1::~TMainForm1() = default;
 
-// A batch in progress. Workers read, scale, compose and encode ahead; the
-// window takes their results in job order and shows and saves each one.
-struct TMainForm1::TBatch {
-  // The workers' own copies.
-  PunchSettings settings;
-  std::vector<std::string> jobs;
-  // One per worker: a composer keeps its overlay from job to job.
-  std::vector<std::unique_ptr<TPunchComposer>> composers;
-  // Declared after what its workers use, so it stops them first.
-  std::unique_ptr<TJobRunner> runner;
-  // Runs the next step after the event loop has had one pass, so a Cancel
-  // or Esc that came with a picture is seen before the next one.
-  QTimer nextStep;
-  QEventLoop loop;
-  bool yielding = false;
-  bool ended = false;
-  std::exception_ptr error;
-};
-
-struct TMainForm1::TIntake {
-  PunchSettings settings;
-  std::vector<std::string> jobs;
-  std::unique_ptr<TBatch> batch;  // started, for two or more jobs
-};
-
-std::shared_ptr<TMainForm1::TIntake> TMainForm1::BeginIntake(
-    const std::vector<std::string>& arguments) {
-  auto intake = std::make_shared<TIntake>();
-  LoadPunchSettings(intake->settings);
-  MarkStartup("settings loaded");
-  intake->jobs = BuildJobList(arguments);
-  MarkStartup("job list built");
-  if (DecideMode(intake->jobs.size()) != RunMode::Batch) return intake;
-
-  intake->batch = std::make_unique<TBatch>();
-  TBatch& batch = *intake->batch;
-  batch.settings = intake->settings;
-  batch.jobs = intake->jobs;
-  const size_t workers = std::min(TJobRunner::DefaultWorkerCount(), batch.jobs.size());
-  for (size_t i = 0; i < workers; ++i)
-    batch.composers.push_back(std::make_unique<TPunchComposer>());
-  batch.runner = std::make_unique<TJobRunner>(
-      batch.jobs.size(),
-      [&batch](size_t job, size_t worker) {
-        if (job == 0) MarkStartup("first job begun");
-        TJobResult result;
-        result.composition =
-            batch.composers[worker]->ComposeFile(batch.jobs[job], batch.settings, false);
-        result.jpeg = EncodePunched(result.composition.picture);
-        return result;
-      },
-      workers);
-  batch.runner->Start();
-  return intake;
-}
-
 void TMainForm1::FormCreate() {
   if (FArguments.empty()) {
     // The program then ends at this window's first timer tick.
@@ -197,74 +137,24 @@ void TMainForm1::FormCreate() {
   sourcePath = job;
 }
 
-namespace {
-// Calls back when the window is closed or hidden: a Cancel then ends the
-// batch at once instead of when the next picture is done.
-class TCloseWatch : public QObject {
- public:
-  explicit TCloseWatch(std::function<void()> onClose) : FOnClose(std::move(onClose)) {}
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Close || event->type() == QEvent::Hide) FOnClose();
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  std::function<void()> FOnClose;
-};
-}  // namespace
-
 void TMainForm1::RunBatch(TBatch& batch) {
-  batch.runner->OnJobDone = [this] { PublishNextBatchPicture(); };
-  batch.nextStep.setSingleShot(true);
-  batch.nextStep.setInterval(0);
-  QObject::connect(&batch.nextStep, &QTimer::timeout, this, [this] {
-    if (FBatch == nullptr) return;
-    FBatch->yielding = false;
-    PublishNextBatchPicture();
-  });
-  TCloseWatch closeWatch([&batch] {
-    if (!batch.ended) batch.nextStep.start();
-  });
-  installEventFilter(&closeWatch);
-
   FBatch = &batch;
-  // Results announced while the window was being built are waiting.
-  PublishNextBatchPicture();
-  if (!batch.ended) batch.loop.exec();
-  FBatch = nullptr;
-  removeEventFilter(&closeWatch);
-  batch.runner->Stop();
-  if (batch.error) std::rethrow_exception(batch.error);
-}
-
-void TMainForm1::PublishNextBatchPicture() {
-  if (FBatch == nullptr || FBatch->ended || FBatch->yielding) return;
-  TBatch& batch = *FBatch;
-  const auto end = [&batch] {
-    batch.ended = true;
-    batch.loop.exit();
-  };
-  const size_t k = batch.runner->NextJob();
-  if (cancelRequested || k >= jobList.size()) return end();
-  std::optional<TJobResult> result = batch.runner->TakeNext();
-  if (!result) return;  // still being made: its arrival calls again
-  // Nothing may unwind through the event loop: a failure ends the batch and
-  // FormCreate raises it.
-  try {
-    if (result->error) std::rethrow_exception(result->error);
-    const std::string& job = jobList[k];
-    jobExtension = ExtractFileExt(job);
-    ApplyComposition(result->composition);
+  batch.OnPicture = [this](size_t k, const TComposition& composition) {
+    jobExtension = ExtractFileExt(jobList[k]);
+    ApplyComposition(composition);
     ShowBatchProgress(k, jobList.size());
-    outputPath = SaveUnderFreeName(job, result->jpeg);
-    if (k == 0) MarkStartup("first picture saved");
+  };
+  batch.OnSaved = [this](size_t k, const std::string& path) {
+    outputPath = path;
     if (OnBatchPictureSaved) OnBatchPictureSaved(static_cast<int>(k));
-  } catch (...) {
-    batch.error = std::current_exception();
-    return end();
-  }
-  batch.yielding = true;
-  batch.nextStep.start();
+  };
+  const auto done = qScopeGuard([this, &batch] {
+    batch.OnPicture = nullptr;
+    batch.OnSaved = nullptr;
+    FBatch = nullptr;
+  });
+  if (cancelRequested) batch.Cancel();
+  batch.Run();
 }
 
 void TMainForm1::ApplyComposition(const TComposition& composition) {
@@ -304,6 +194,7 @@ void TMainForm1::ClearButton1Click() {
 
 void TMainForm1::ClearButton2Click() {
   cancelRequested = true;
+  if (FBatch != nullptr) FBatch->Cancel();
   close();
 }
 

@@ -1,8 +1,8 @@
 // TMainForm1: the borderless preview window. Its FormCreate runs the whole
 // pipeline: intake, then per job read, scale and compose; a single picture is
-// then shown sliding in and waits for OK/Cancel, a batch is saved picture by
-// picture with its progress on the OK button (the pictures are made ahead on
-// worker threads, but shown and saved here in job order).
+// then shown sliding in and waits for OK/Cancel, a batch (see batch.h) is
+// saved picture by picture while the window shows each one and its progress
+// on the OK button.
 #pragma once
 
 #include <QPoint>
@@ -18,8 +18,10 @@
 #include "imaging/picture.h"
 
 class QTimer;
+class TBatch;
 class TPunchComposer;
 struct TComposition;
+struct TIntake;
 namespace Ui {
 class TMainForm1;
 }
@@ -48,11 +50,9 @@ class TMainForm1 : public QWidget {
   // Runs intake and the job loop. Pipeline failures propagate to the caller.
   void FormCreate();
 
-  // Intake done before the window is built: the settings, the job list and,
-  // for a batch, workers already making the first pictures, so building the
-  // window overlaps them. FormCreate takes it from UseIntake, or begins its own.
-  struct TIntake;
-  static std::shared_ptr<TIntake> BeginIntake(const std::vector<std::string>& arguments);
+  // Intake done before the window is built (BeginIntake), so building the
+  // window overlaps a batch's first pictures. FormCreate takes it from
+  // UseIntake, or begins its own.
   void UseIntake(std::shared_ptr<TIntake> intake) { FIntake = std::move(intake); }
 
   // True when FormCreate left nothing to wait for (no job, or a batch ran).
@@ -91,9 +91,7 @@ class TMainForm1 : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  struct TBatch;
   void RunBatch(TBatch& batch);
-  void PublishNextBatchPicture();
   void ApplyComposition(const TComposition& composition);
   void ShowBatchProgress(size_t index, size_t count);
   void LayoutAnchoredControls();

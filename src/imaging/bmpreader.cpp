@@ -341,16 +341,14 @@ Picture ReadBmp(ByteSource& source) {
     // size the rest of the file is taken.
     const uint64_t length =
         header.sizeImage != 0 ? std::min<uint64_t>(header.sizeImage, bytesLeft) : bytesLeft;
-    picture.Create(static_cast<int>(width), static_cast<int>(height), header.bitCount);
+    picture.CreateDecoded(static_cast<int>(width), static_cast<int>(height), header.bitCount, true);
     DecodeRle(source, dataStart, length, header.compression == BI_RLE4, picture);
   } else {
     const uint64_t length =
         std::min<uint64_t>(header.sizeImage != 0 ? header.sizeImage : decodedSize, bytesLeft);
-    if (length >= decodedSize)
-      picture.CreateUninitialised(static_cast<int>(width), static_cast<int>(height),
-                                  header.bitCount);
-    else
-      picture.Create(static_cast<int>(width), static_cast<int>(height), header.bitCount);
+    // Rows the file lacks stay zero.
+    picture.CreateDecoded(static_cast<int>(width), static_cast<int>(height), header.bitCount,
+                          length < decodedSize);
     ReadRows(source, dataStart, length, topDown, picture);
   }
   if (!palette.empty()) picture.SetPalette(std::move(palette));

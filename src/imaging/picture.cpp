@@ -7,6 +7,7 @@
 #include <new>
 
 #include "imaging/bmpreader.h"
+#include "imaging/memorybudget.h"
 #include "platform/errors.h"
 
 namespace {
@@ -54,23 +55,33 @@ BlockCache& Blocks() {
 }  // namespace
 
 struct Picture::Storage {
-  Storage(size_t size, bool zero) : size(size) {
+  Storage(size_t size, bool zero, TMemoryBudget* budget = nullptr) : size(size), budget(budget) {
+    if (budget != nullptr) budget->Reserve(size);
     if (size >= BlockCache::MinSize) bytes = Blocks().Take(size, capacity);
     if (bytes) {
       if (zero) std::memset(bytes.get(), 0, size);
     } else {
-      bytes = zero ? std::make_unique<uint8_t[]>(size)
-                   : std::make_unique_for_overwrite<uint8_t[]>(size);
+      try {
+        bytes = zero ? std::make_unique<uint8_t[]>(size)
+                     : std::make_unique_for_overwrite<uint8_t[]>(size);
+      } catch (...) {
+        if (budget != nullptr) budget->Release(size);
+        throw;
+      }
       capacity = size;
     }
   }
-  ~Storage() { Blocks().Give(std::move(bytes), capacity); }
+  ~Storage() {
+    Blocks().Give(std::move(bytes), capacity);
+    if (budget != nullptr) budget->Release(size);
+  }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
 
   std::unique_ptr<uint8_t[]> bytes;
   size_t size;
   size_t capacity = 0;
+  TMemoryBudget* budget = nullptr;
 };
 
 static bool ValidBitCount(int bits) {
@@ -89,14 +100,15 @@ void CheckPictureSize(int64_t width, int64_t height) {
         Format(SPictureTooLarge, static_cast<int>(width), static_cast<int>(height)));
 }
 
-void Picture::Allocate(int width, int height, int bitCount, bool zero) {
+void Picture::Allocate(int width, int height, int bitCount, bool zero, bool budgeted) {
   if (!ValidBitCount(bitCount)) throw EInvalidGraphic(SInvalidBitmap);
   CheckPictureSize(width, height);
   const size_t size = static_cast<size_t>(StrideFor(width, bitCount)) * static_cast<size_t>(height);
   std::shared_ptr<Storage> storage;
   if (size > 0) {
     try {
-      storage = std::make_shared<Storage>(size, zero);
+      storage =
+          std::make_shared<Storage>(size, zero, budgeted ? TMemoryBudget::Current() : nullptr);
     } catch (const std::bad_alloc&) {
       throw EOutOfMemory(SOutOfMemory);
     }
@@ -114,6 +126,10 @@ void Picture::Create(int width, int height, int bitCount) {
 
 void Picture::CreateUninitialised(int width, int height, int bitCount) {
   Allocate(width, height, bitCount, false);
+}
+
+void Picture::CreateDecoded(int width, int height, int bitCount, bool zeroed) {
+  Allocate(width, height, bitCount, zeroed, true);
 }
 
 void Picture::Detach() {

@@ -51,6 +51,10 @@ class Picture {
   void Create(int width, int height, int bitCount);
   // As Create, but the pixel bytes are left for the caller to fill entirely.
   void CreateUninitialised(int width, int height, int bitCount);
+  // A reader's full-size decoded picture: its bytes are first reserved from
+  // the calling thread's memory budget (see memorybudget.h), which may wait,
+  // and are given back when they are freed. Zeroed or left for the caller.
+  void CreateDecoded(int width, int height, int bitCount, bool zeroed);
 
   // Changes the size keeping the pixels that remain; new pixels are zero.
   void SetSize(int width, int height);
@@ -94,7 +98,7 @@ class Picture {
 
  private:
   struct Storage;
-  void Allocate(int width, int height, int bitCount, bool zero);
+  void Allocate(int width, int height, int bitCount, bool zero, bool budgeted = false);
   void Detach();
   // Takes the image of another picture, keeping this one's key colour.
   void TakeImage(Picture&& image);

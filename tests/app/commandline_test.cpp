@@ -49,16 +49,21 @@ TEST(ErrorDisplay, TheReportGoesToStandardErrorInFull) {
 #ifdef PUNCHLET_EXE
 class CommandLine : public testing::Test {
  protected:
-  // Runs the program in the test's folder; returns its exit status.
-  int Run(const std::vector<std::string>& arguments) {
+  // Runs the program in the test's folder without a display; returns its
+  // exit status. `environment` is added as `NAME=value …`.
+  int Run(const std::vector<std::string>& arguments, const std::string& environment = "") {
     std::string command = "cd ";
     command.append(Quoted(folder.Path()))
         .append(" && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ")
+        .append(environment + " ")
         .append(Quoted(PUNCHLET_EXE));
     for (const std::string& argument : arguments) command.append(" ").append(Quoted(argument));
+    command.append(" >").append(Quoted(folder.Path() + "stdout.txt"));
     command.append(" 2>").append(Quoted(folder.Path() + "stderr.txt"));
     const int status = std::system(command.c_str());
+    output = ReadBytes(folder.Path() + "stdout.txt");
     errors = ReadBytes(folder.Path() + "stderr.txt");
+    std::filesystem::remove(folder.Path() + "stdout.txt");
     std::filesystem::remove(folder.Path() + "stderr.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -67,7 +72,7 @@ class CommandLine : public testing::Test {
   }
 
   TempFolder folder{"commandline"};
-  std::string errors;
+  std::string output, errors;
 };
 
 TEST_F(CommandLine, EveryArgumentIsAPathEvenWhenItLooksLikeAnOptionOfQt) {
@@ -82,6 +87,32 @@ TEST_F(CommandLine, EveryArgumentIsAPathEvenWhenItLooksLikeAnOptionOfQt) {
   EXPECT_EQ(Run({"-stylesheet", "b.jpg", "b.jpg"}), 0) << errors;
   EXPECT_EQ(errors, "");  // no style sheet was parsed from a picture
   EXPECT_TRUE(Exists(folder.Path() + "加工済2_b.jpg"));
+}
+
+TEST_F(CommandLine, ATerminalHearsWhatWasWrittenOrWhyNothingWas) {
+  const std::string nothing =
+      "punchlet: no BMP or JPEG file found in the arguments (see punchlet(1))";
+  Put("notes.png", "not a picture");
+  EXPECT_EQ(Run({"notes.png", "missing.jpg"}), 0);
+  EXPECT_EQ(errors, nothing + "\n");
+  EXPECT_EQ(Run({"--help", "-h"}), 0);
+  EXPECT_EQ(errors, nothing + "; every argument is taken as a path, options included\n");
+  EXPECT_EQ(output, "");
+
+  const std::string jpeg = JpegBytes(40, 30);
+  Put("b.jpg", jpeg);
+  Put("a.jpg", jpeg);
+  EXPECT_EQ(Run({"b.jpg", "a.jpg", "b.jpg"}, "PUNCHLET_STARTUP_TRACE=1"), 0) << errors;
+  EXPECT_EQ(output, "加工済_b.jpg\n加工済_a.jpg\n加工済2_b.jpg\n");
+  EXPECT_NE(errors.find(" first picture saved\n"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("window made"), std::string::npos)
+      << "a batch without a display builds no window";
+
+  EXPECT_EQ(Run({"a.jpg"}), 2);
+  EXPECT_EQ(errors,
+            "punchlet: a single picture needs a display, to confirm its preview (two or more are "
+            "punched without one)\n");
+  EXPECT_EQ(output, "");
 }
 
 TEST_F(CommandLine, APictureDeeperThanThePathLimitIsFoundReadAndWritten) {

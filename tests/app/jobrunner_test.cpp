@@ -68,24 +68,39 @@ TEST(JobRunner, ResultsComeInJobOrderWhateverOrderTheWorkersFinishIn) {
   EXPECT_FALSE(runner.TakeNext());
 }
 
-TEST(JobRunner, NeverRunsMoreThanItsLookaheadBeyondTheOldestResultNotTaken) {
-  std::atomic<size_t> begun{0};
-  TJobRunner runner(
-      100,
-      [&](size_t job, size_t) {
-        ++begun;
-        return Labelled(job);
-      },
-      2, 5);
-  runner.Start();
-  ASSERT_TRUE(SpinUntil([&] { return begun == 5; }));
-  std::this_thread::sleep_for(50ms);  // room for a runaway worker to show
-  EXPECT_EQ(begun, 5u);
-  // Taking one result frees one place.
-  ASSERT_TRUE(runner.TakeNext());
-  ASSERT_TRUE(SpinUntil([&] { return begun == 6; }));
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(begun, 6u);
+// Waits without running the event loop, as a consumer busy with a picture
+// does; false after a generous time.
+template <class Done>
+bool WaitBusy(Done done) {
+  for (int i = 0; i < 20000 && !done(); ++i) std::this_thread::sleep_for(1ms);
+  return done();
+}
+
+TEST(JobRunner, WorkersRunAheadOfABusyConsumerUpToTheLookahead) {
+  struct Row {
+    size_t workers, ahead, lookahead;
+  };
+  // 0: twice the workers plus four; never fewer than the workers.
+  for (const Row row : {Row{2, 5, 5}, Row{2, 0, 8}, Row{3, 0, 10}, Row{4, 1, 4}}) {
+    std::atomic<size_t> finished{0};
+    TJobRunner runner(
+        100,
+        [&](size_t job, size_t) {
+          ++finished;
+          return Labelled(job);
+        },
+        row.workers, row.ahead);
+    runner.Start();
+    // Nobody takes anything, nor runs the event loop: the workers go on alone.
+    ASSERT_TRUE(WaitBusy([&] { return finished == row.lookahead; })) << row.ahead;
+    std::this_thread::sleep_for(50ms);  // room for a runaway worker to show
+    EXPECT_EQ(finished, row.lookahead) << row.workers << " workers, ahead " << row.ahead;
+    // Taking one result frees one place.
+    ASSERT_TRUE(runner.TakeNext());
+    ASSERT_TRUE(WaitBusy([&] { return finished == row.lookahead + 1; }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(finished, row.lookahead + 1);
+  }
 }
 
 TEST(JobRunner, AFailureWaitsForItsTurnAndStopDropsTheWorkAhead) {
@@ -130,26 +145,46 @@ TEST(JobRunner, AFailureWaitsForItsTurnAndStopDropsTheWorkAhead) {
   EXPECT_EQ(begun, begunAtStop);
 }
 
-TEST(JobRunner, WorkerCountComesFromTheEnvironmentOrTheCores) {
-  const size_t cores =
-      std::clamp<size_t>(std::thread::hardware_concurrency(), 1, TJobRunner::MaxDefaultWorkers);
-  for (const auto& [value, expected] : std::vector<std::pair<const char*, size_t>>{{"3", 3},
-                                                                                   {"1", 1},
-                                                                                   {"12", 12},
-                                                                                   {"0", cores},
-                                                                                   {"-2", cores},
-                                                                                   {"two", cores},
-                                                                                   {"", cores}}) {
+TEST(JobRunner, WorkerCountIsTheEnvironmentsOrOnePerCoreUpToEight) {
+  unsetenv("PUNCHLET_WORKERS");
+  for (const auto& [cores, expected] : std::vector<std::pair<size_t, size_t>>{
+           {0, 1}, {1, 1}, {2, 2}, {7, 7}, {8, 8}, {9, 8}, {64, 8}})
+    EXPECT_EQ(TJobRunner::DefaultWorkerCount(cores), expected) << cores << " cores";
+  for (const auto& [value, expected] : std::vector<std::pair<const char*, size_t>>{
+           {"3", 3}, {"1", 1}, {"12", 12}, {"0", 2}, {"-2", 2}, {"two", 2}, {"4x", 2}, {"", 2}}) {
     setenv("PUNCHLET_WORKERS", value, 1);
-    EXPECT_EQ(TJobRunner::DefaultWorkerCount(), expected) << '"' << value << '"';
+    EXPECT_EQ(TJobRunner::DefaultWorkerCount(2), expected) << '"' << value << '"';
   }
   unsetenv("PUNCHLET_WORKERS");
-  EXPECT_EQ(TJobRunner::DefaultWorkerCount(), cores);
   // More workers than jobs would only idle.
   EXPECT_EQ(TJobRunner(
                 2, [](size_t job, size_t) { return Labelled(job); }, 8)
                 .Workers(),
             2u);
+}
+
+// Destroyed while its workers run, at every stage, a runner joins them and
+// drops their results; nothing it posted reaches it afterwards.
+TEST(JobRunner, DestroyedWhileItsWorkersRun) {
+  std::atomic<size_t> begun{0};
+  for (int round = 0; round < 60; ++round) {
+    auto runner = std::make_unique<TJobRunner>(
+        20,
+        [&](size_t job, size_t) {
+          ++begun;
+          if (job % 3 == 1) throw std::runtime_error("failed");
+          std::this_thread::sleep_for(std::chrono::microseconds(100 * (job % 4)));
+          return Labelled(job);
+        },
+        1 + round % 4, round % 5);
+    runner->OnJobDone = [&runner] { runner->TakeNext(); };
+    runner->Start();
+    if (round % 2 == 1) QCoreApplication::processEvents();
+    if (round % 3 == 2) runner->TakeNext();
+    runner.reset();
+    QCoreApplication::processEvents();  // late announcements find nobody
+  }
+  EXPECT_GT(begun, 0u);
 }
 
 }  // namespace

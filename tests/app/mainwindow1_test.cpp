@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "app/application.h"
+#include "app/batch.h"
 #include "app/composition.h"
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
@@ -207,42 +209,13 @@ TEST_F(WindowTest, OkSavesOnlyWhenItsPictureIsClicked) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(WindowTest, CancelDuringABatchKeepsThePicturesSavedSoFar) {
-  std::vector<std::string> jobs;
-  for (int i = 1; i <= 10; ++i)
-    jobs.push_back(MakeJpeg(std::string("p") + std::to_string(i) + ".jpg", 64, 48));
-  TMainForm1 window(jobs, Screen(1024, 768, 0));
-  std::vector<QString> captions;
-  window.OnBatchPictureSaved = [&](int index) {
-    captions.push_back(window.OkCaption());
-    EXPECT_TRUE(window.isVisible());
-    // Esc arrives while picture 3 is being saved; the event pass after it sees it.
-    if (index == 2)
-      QCoreApplication::postEvent(&window,
-                                  new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-  };
-  window.FormCreate();
-  EXPECT_TRUE(window.Finished());
-  EXPECT_EQ(Outputs(),
-            (std::vector<std::string>{"加工済_p1.jpg", "加工済_p2.jpg", "加工済_p3.jpg"}));
-  EXPECT_EQ(captions, (std::vector<QString>{"1/10", "2/10", "3/10"}));
-  EXPECT_EQ(window.CaptionText(3), "でパンチ中です♪");
-}
-
-TEST_F(WindowTest, NoPictureEndsAtOnceAndAFailureStopsTheBatch) {
+TEST_F(WindowTest, NoPictureEndsAtOnce) {
   WriteBytes(root / "notes.txt", "x");
   TMainForm1 empty({(root / "notes.txt").string(), (root / "missing.jpg").string()},
                    Screen(1024, 768, 0));
   empty.FormCreate();
   EXPECT_TRUE(empty.Finished());
   EXPECT_TRUE(empty.jobList.empty());
-
-  const std::string good = MakeJpeg("good.jpg", 64, 48);
-  WriteBytes(root / "bad.jpg", "not a jpeg");
-  const std::string after = MakeJpeg("later.jpg", 64, 48);
-  TMainForm1 batch({good, (root / "bad.jpg").string(), after}, Screen(1024, 768, 0));
-  EXPECT_THROW(batch.FormCreate(), EJPEG);
-  EXPECT_EQ(Outputs(), std::vector<std::string>{"加工済_good.jpg"});
 }
 
 // The batch runs on worker threads; these tests fix their number so that the
@@ -259,6 +232,54 @@ class BatchTest : public WindowTest {
   }
 
   enum class Kind { Jpeg, GreyJpeg, Bmp24, Bmp8 };
+
+  // A batch runs through the window, or alone as it does without a display.
+  enum class Driver { Window, Alone };
+  static constexpr Driver Drivers[] = {Driver::Window, Driver::Alone};
+  struct TRun {
+    std::string listing;  // what the batch wrote to stdout
+    std::exception_ptr error;
+    QString okCaption, sizeCaption;  // what the window showed last
+  };
+  // saved(k, path, window or null, cancel) after each picture is saved.
+  using TSaved = std::function<void(size_t k, const std::string& path, TMainForm1* window,
+                                    const std::function<void()>& cancel)>;
+  static TRun RunBatch(Driver driver, const std::vector<std::string>& jobs,
+                       const TSaved& saved = {}) {
+    TRun run;
+    testing::internal::CaptureStdout();
+    try {
+      if (driver == Driver::Window) {
+        TMainForm1 window(jobs, Screen(1024, 768, 0));
+        window.OnBatchPictureSaved = [&](int k) {
+          // Cancel as a user gives it: Esc, seen in the event pass after the picture.
+          const auto escape = [&] {
+            QCoreApplication::postEvent(
+                &window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+          };
+          if (saved) saved(size_t(k), window.outputPath, &window, escape);
+        };
+        const auto last = qScopeGuard([&] {
+          run.okCaption = window.OkCaption();
+          run.sizeCaption = window.CaptionText(1);
+        });
+        window.FormCreate();
+        EXPECT_TRUE(window.Finished());
+      } else {
+        PunchSettings settings;
+        LoadPunchSettings(settings);
+        TBatch batch(jobs, settings);
+        batch.OnSaved = [&](size_t k, const std::string& path) {
+          if (saved) saved(k, path, nullptr, [&] { batch.Cancel(); });
+        };
+        batch.Run();
+      }
+    } catch (...) {
+      run.error = std::current_exception();
+    }
+    run.listing = testing::internal::GetCapturedStdout();
+    return run;
+  }
 
   // A picture whose every pixel depends on `code`, so that one job's output
   // can never pass for another's.
@@ -292,7 +313,7 @@ bool SamePixels(const Picture& a, const Picture& b) {
   return true;
 }
 
-TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedAndNamedInJobOrder) {
+TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedNamedAndListedInJobOrder) {
   // Size class, shape, background, frame, imprint, corners.
   const std::vector<std::vector<std::pair<int, int>>> variants = {
       {},
@@ -306,95 +327,111 @@ TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedAndNamedInJobOrder) {
     stored.imprintText = "順番 " + std::to_string(v);
     SavePunchSettings(stored);
 
-    const std::string dir = "v" + std::to_string(v) + "/";
-    // a.bmp and a.jpg share a base name, and a.jpg comes twice: the names
-    // tell whether the pictures were saved in job order.
-    const std::vector<std::string> jobs = {
-        WriteCoded(dir + "a.bmp", Kind::Bmp24, 300, 200, 0),
-        WriteCoded(dir + "a.jpg", Kind::Jpeg, 300, 200, 1),
-        WriteCoded(dir + "b.bmp", Kind::Bmp8, 160, 240, 2),
-        WriteCoded(dir + "c.jpeg", Kind::GreyJpeg, 200, 200, 3),
-        (root / dir / "a.jpg").string(),
-        WriteCoded(dir + "d.JPG", Kind::Jpeg, 640, 480, 5),
-        WriteCoded(dir + "e.bmp", Kind::Bmp24, 90, 70, 6),
-    };
-    const std::vector<std::string> names = {"加工済_a.jpg", "加工済2_a.jpg", "加工済_b.jpg",
-                                            "加工済_c.jpg", "加工済3_a.jpg", "加工済_d.jpg",
-                                            "加工済_e.jpg"};
+    for (const Driver driver : Drivers) {
+      const std::string dir = "v" + std::to_string(v) + "-" + std::to_string(int(driver)) + "/";
+      // a.bmp and a.jpg share a base name, and a.jpg comes twice: the names
+      // tell whether the pictures were saved in job order.
+      const std::vector<std::string> jobs = {
+          WriteCoded(dir + "a.bmp", Kind::Bmp24, 300, 200, 0),
+          WriteCoded(dir + "a.jpg", Kind::Jpeg, 300, 200, 1),
+          WriteCoded(dir + "b.bmp", Kind::Bmp8, 160, 240, 2),
+          WriteCoded(dir + "c.jpeg", Kind::GreyJpeg, 200, 200, 3),
+          (root / dir / "a.jpg").string(),
+          WriteCoded(dir + "d.JPG", Kind::Jpeg, 640, 480, 5),
+          WriteCoded(dir + "e.bmp", Kind::Bmp24, 90, 70, 6),
+      };
+      const std::vector<std::string> names = {"加工済_a.jpg", "加工済2_a.jpg", "加工済_b.jpg",
+                                              "加工済_c.jpg", "加工済3_a.jpg", "加工済_d.jpg",
+                                              "加工済_e.jpg"};
 
-    // The one-at-a-time path: one composer, job after job, on this thread.
-    PunchSettings settings;
-    LoadPunchSettings(settings);
-    TPunchComposer composer;
-    std::vector<Picture> pictures;
-    std::vector<std::string> expected;
-    for (const std::string& job : jobs) {
-      pictures.push_back(composer.ComposeFile(job, settings, false).picture);
-      const std::vector<uint8_t> bytes = EncodePunched(pictures.back());
-      expected.emplace_back(bytes.begin(), bytes.end());
+      // The one-at-a-time path: one composer, job after job, on this thread.
+      PunchSettings settings;
+      LoadPunchSettings(settings);
+      TPunchComposer composer;
+      std::vector<Picture> pictures;
+      std::vector<std::string> expected;
+      std::string listing;
+      for (size_t k = 0; k < jobs.size(); ++k) {
+        pictures.push_back(composer.ComposeFile(jobs[k], settings, false).picture);
+        const std::vector<uint8_t> bytes = EncodePunched(pictures.back());
+        expected.emplace_back(bytes.begin(), bytes.end());
+        listing += (root / dir / names[k]).string() + "\n";
+      }
+
+      size_t saved = 0;
+      const TRun run = RunBatch(
+          driver, jobs, [&](size_t k, const std::string& path, TMainForm1* window, const auto&) {
+            ASSERT_EQ(k, saved++);
+            EXPECT_EQ(path, (root / dir / names[k]).string());
+            // Later outputs must not exist yet: each is saved in its turn.
+            for (size_t later = k + 1; later < names.size(); ++later)
+              EXPECT_FALSE(fs::exists(root / dir / names[later])) << names[later];
+            if (window == nullptr) return;
+            EXPECT_TRUE(window->isVisible());
+            EXPECT_EQ(window->CaptionText(3), "でパンチ中です♪");
+            EXPECT_EQ(window->OkCaption(), QString("%1/%2").arg(k + 1).arg(jobs.size()));
+            EXPECT_TRUE(SamePixels(window->PreviewPicture(), pictures[k])) << "job " << k;
+          });
+      EXPECT_FALSE(run.error);
+      EXPECT_EQ(saved, jobs.size());
+      EXPECT_EQ(run.listing, listing);
+      for (size_t k = 0; k < jobs.size(); ++k)
+        EXPECT_EQ(ReadBytes(root / dir / names[k]), expected[k]) << dir << ", job " << k;
     }
-
-    TMainForm1 window(jobs, Screen(1024, 768, 0));
-    size_t saved = 0;
-    window.OnBatchPictureSaved = [&](int index) {
-      const size_t k = static_cast<size_t>(index);
-      ASSERT_EQ(k, saved++);
-      EXPECT_EQ(window.OkCaption(), QString("%1/%2").arg(k + 1).arg(jobs.size()));
-      EXPECT_TRUE(SamePixels(window.PreviewPicture(), pictures[k])) << "job " << k;
-      EXPECT_EQ(window.outputPath, (root / dir / names[k]).string());
-      // Later outputs must not exist yet: each is saved in its turn.
-      for (size_t later = k + 1; later < names.size(); ++later)
-        EXPECT_FALSE(fs::exists(root / dir / names[later])) << names[later];
-    };
-    window.FormCreate();
-    EXPECT_TRUE(window.Finished());
-    EXPECT_EQ(saved, jobs.size());
-    for (size_t k = 0; k < jobs.size(); ++k)
-      EXPECT_EQ(ReadBytes(root / dir / names[k]), expected[k]) << "variant " << v << ", job " << k;
   }
 }
 
-TEST_F(BatchTest, CancelDropsThePicturesMadeAhead) {
+TEST_F(BatchTest, CancelEndsAfterTheCurrentPictureAndDropsThoseMadeAhead) {
   setenv("PUNCHLET_WORKERS", "4", 1);
-  std::vector<std::string> jobs;
-  for (int i = 0; i < 12; ++i)
-    jobs.push_back(
-        WriteCoded(std::string("p") + std::to_string(i) + ".jpg", Kind::Jpeg, 64, 48, i));
-  TMainForm1 window(jobs, Screen(1024, 768, 0));
-  window.OnBatchPictureSaved = [&](int index) {
-    // By the second picture the workers have run ahead of it.
-    if (index == 1) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      window.ClearButton2Click();
+  for (const Driver driver : Drivers) {
+    const std::string dir = std::to_string(int(driver)) + "/";
+    std::vector<std::string> jobs;
+    for (int i = 0; i < 12; ++i)
+      jobs.push_back(WriteCoded(dir + "p" + std::to_string(i) + ".jpg", Kind::Jpeg, 64, 48, i));
+    const TRun run = RunBatch(driver, jobs, [&](size_t k, auto&&, auto*, const auto& cancel) {
+      // By the second picture the workers have run ahead of it.
+      if (k == 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cancel();
+      }
+    });
+    EXPECT_FALSE(run.error);
+    if (driver == Driver::Window) {
+      EXPECT_EQ(run.okCaption, "2/12");
     }
-  };
-  window.FormCreate();
-  EXPECT_TRUE(window.Finished());
-  EXPECT_EQ(window.OkCaption(), "2/12");
-  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済_p0.jpg", "加工済_p1.jpg"}));
-  // Nothing else was left in the folder, not even a temporary file.
-  EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 12 + 2);
+    EXPECT_EQ(run.listing, (root / dir / "加工済_p0.jpg").string() + "\n" +
+                               (root / dir / "加工済_p1.jpg").string() + "\n");
+    // Nothing else was left in the folder, not even a temporary file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / dir), fs::directory_iterator()), 12 + 2);
+  }
 }
 
 TEST_F(BatchTest, AFailureIsReportedInItsTurnEvenWhenALaterJobFailedFirst) {
   setenv("PUNCHLET_WORKERS", "4", 1);
-  // The first job takes longest; the third fails at once, the fifth too but
-  // with another error. Only the third's may be reported, after the first
-  // two are saved.
-  const std::vector<std::string> jobs = {
-      WriteCoded("big.bmp", Kind::Bmp24, 1600, 1200, 0),
-      WriteCoded("fine.jpg", Kind::Jpeg, 64, 48, 1),
-      (root / "bad.jpg").string(),
-      WriteCoded("after.jpg", Kind::Jpeg, 64, 48, 3),
-      (root / "broken.bmp").string(),
-  };
-  WriteBytes(root / "bad.jpg", "not a jpeg");
-  WriteBytes(root / "broken.bmp", "BM");
-  TMainForm1 window(jobs, Screen(1024, 768, 0));
-  EXPECT_THROW(window.FormCreate(), EJPEG);
-  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済_big.jpg", "加工済_fine.jpg"}));
-  EXPECT_EQ(window.OkCaption(), "2/5");
-  EXPECT_EQ(window.CaptionText(1), "210x158");  // the last picture shown is fine.jpg's
+  for (const Driver driver : Drivers) {
+    const std::string dir = std::to_string(int(driver)) + "/";
+    // The first job takes longest; the third fails at once, the fifth too but
+    // with another error. Only the third's may be reported, after the first
+    // two are saved.
+    const std::vector<std::string> jobs = {
+        WriteCoded(dir + "big.bmp", Kind::Bmp24, 1600, 1200, 0),
+        WriteCoded(dir + "fine.jpg", Kind::Jpeg, 64, 48, 1),
+        (root / dir / "bad.jpg").string(),
+        WriteCoded(dir + "after.jpg", Kind::Jpeg, 64, 48, 3),
+        (root / dir / "broken.bmp").string(),
+    };
+    WriteBytes(root / dir / "bad.jpg", "not a jpeg");
+    WriteBytes(root / dir / "broken.bmp", "BM");
+    const TRun run = RunBatch(driver, jobs);
+    ASSERT_TRUE(run.error);
+    EXPECT_THROW(std::rethrow_exception(run.error), EJPEG);
+    EXPECT_EQ(run.listing, (root / dir / "加工済_big.jpg").string() + "\n" +
+                               (root / dir / "加工済_fine.jpg").string() + "\n");
+    if (driver == Driver::Window) {
+      EXPECT_EQ(run.okCaption, "2/5");
+      EXPECT_EQ(run.sizeCaption, "210x158");  // the last picture shown is fine.jpg's
+    }
+  }
 }
 
 TEST_F(BatchTest, PicturesMadeWhileTheWindowIsBuiltAreSavedInTurn) {
@@ -404,7 +441,7 @@ TEST_F(BatchTest, PicturesMadeWhileTheWindowIsBuiltAreSavedInTurn) {
     jobs.push_back(WriteCoded("q" + std::to_string(i) + ".jpg", Kind::Jpeg, 80, 60, i));
     expected.push_back("加工済_q" + std::to_string(i) + ".jpg");
   }
-  const std::shared_ptr<TMainForm1::TIntake> intake = TMainForm1::BeginIntake(jobs);
+  const std::shared_ptr<TIntake> intake = BeginIntake(jobs);
   // The workers finish while nothing listens; their announcements are spent.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   QCoreApplication::processEvents();

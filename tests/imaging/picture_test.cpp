@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "imaging/memorybudget.h"
 #include "platform/errors.h"
 #include "support/codedpicture.h"
 
@@ -125,4 +129,88 @@ TEST(Picture, KeyColourStrideAndLimits) {
   EXPECT_THROW(p.Create(70000, 70000, 24), EInvalidGraphic);
   EXPECT_THROW(p.Create(2, 2, 12), EInvalidGraphic);
   EXPECT_EQ(p.Width(), 3);  // a refused Create changes nothing
+}
+
+TEST(Picture, DecodedPicturesReserveTheirBytesFromTheThreadsBudgetUntilFreed) {
+  TMemoryBudget budget(1 << 20);
+  // A 3 x 2 picture of 24 bits: rows of 12 bytes. The BMP file holds it whole.
+  std::vector<uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                              0,   0,   0,  3, 0, 0, 0, 2, 0, 0, 0,  1, 0, 24, 0};
+  bmp.resize(70, 0);
+  {
+    Picture before;
+    before.CreateDecoded(8, 8, 24, true);  // no budget on this thread yet
+    const TMemoryBudget::TUse use(budget);
+    EXPECT_EQ(TMemoryBudget::Current(), &budget);
+    Picture plain, decoded, read;
+    plain.Create(100, 100, 24);
+    plain.CreateUninitialised(50, 50, 8);
+    EXPECT_EQ(budget.Reserved(), 0u);  // only decode buffers count
+    decoded.CreateDecoded(10, 7, 8, false);
+    EXPECT_EQ(budget.Reserved(), 12u * 7);
+    read.LoadFromMemory(bmp.data(), bmp.size());
+    EXPECT_EQ(budget.Reserved(), 12u * 7 + 12 * 2);
+    Picture copy = decoded;
+    copy.ScanLine(0);  // a private copy of its own, outside the budget
+    EXPECT_EQ(budget.Reserved(), 12u * 7 + 12 * 2);
+    Picture shared = decoded;
+    decoded = Picture();
+    EXPECT_EQ(budget.Reserved(), 12u * 7 + 12 * 2);  // a shared copy still holds the bytes
+    shared = Picture();
+    EXPECT_EQ(budget.Reserved(), 12u * 2);
+    read.SetSize(1, 1);  // replaced by a plain picture
+    EXPECT_EQ(budget.Reserved(), 0u);
+    EXPECT_EQ(budget.Peak(), 12u * 7 + 12 * 2);
+  }
+  EXPECT_EQ(TMemoryBudget::Current(), nullptr);
+
+  for (const auto& [value, megabytes] : std::vector<std::pair<const char*, size_t>>{
+           {"64", 64}, {"1", 1}, {"0", 1024}, {"-5", 1024}, {"2G", 1024}, {"", 1024}}) {
+    setenv("PUNCHLET_MEMORY_MB", value, 1);
+    EXPECT_EQ(TMemoryBudget::DefaultBytes(), megabytes << 20) << '"' << value << '"';
+  }
+  unsetenv("PUNCHLET_MEMORY_MB");
+  EXPECT_EQ(TMemoryBudget::DefaultBytes(), size_t{1024} << 20);
+}
+
+TEST(MemoryBudget, FourWorkersNeverHoldMoreThanTheBudgetAndAnOversizedOneRunsAlone) {
+  constexpr size_t kCapacity = 1000;
+  TMemoryBudget budget(kCapacity);
+  // A reservation that does not fit waits until enough is given back.
+  budget.Reserve(800);
+  std::atomic<bool> passed{false};
+  std::thread waiter([&] {
+    budget.Reserve(300);
+    passed = true;
+  });
+  while (budget.Waiting() == 0 && !passed) std::this_thread::yield();
+  EXPECT_FALSE(passed);
+  EXPECT_EQ(budget.Reserved(), 800u);
+  budget.Release(800);
+  waiter.join();
+  EXPECT_TRUE(passed);
+  budget.Release(300);
+
+  // What the workers hold is counted by them after a reservation and before
+  // its release, so it never exceeds what the budget has handed out.
+  std::atomic<size_t> held{0};
+  std::atomic<int> faults{0};
+  std::vector<std::thread> workers;
+  for (size_t w = 0; w < 4; ++w)
+    workers.emplace_back([&, w] {
+      for (int round = 0; round < 300; ++round) {
+        const size_t size = round % 50 == 7 ? 1500 : 200 + 150 * w;
+        budget.Reserve(size);
+        const size_t now = held += size;
+        if (size > kCapacity ? now != size : now > kCapacity) ++faults;
+        std::this_thread::yield();
+        held -= size;
+        budget.Release(size);
+      }
+    });
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(faults, 0);
+  EXPECT_EQ(budget.Reserved(), 0u);
+  EXPECT_EQ(budget.Waiting(), 0u);
+  EXPECT_EQ(budget.Peak(), 1500u);  // the oversized ones, each alone
 }
