@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place, and the Debian package made from it
 # with `cpack -G DEB`: the program, its desktop launcher (which takes dropped
 # files and folders and offers Punchlet in "Open With" for pictures, never as a
-# folder handler), the icon, the AppStream metainfo, the manual page and the licence.
+# folder handler), the file-manager actions, the icon, the AppStream metainfo,
+# the manual page and the licence.
 include(GNUInstallDirs)
 
 set(PUNCHLET_APP_ID jp.tessaly.punchlet)
@@ -17,6 +18,12 @@ add_custom_target(punchlet_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/punchlet
 install(TARGETS punchlet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/punchlet.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Folders are punched through file-manager actions, which never make Punchlet
+# a default handler: a Dolphin service menu and a Nemo action.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/punchlet-punch.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kio/servicemenus)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/punchlet.nemo_action
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/nemo/actions)
 install(FILES ${CMAKE_BINARY_DIR}/dist/${PUNCHLET_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/assets/icons/hicolor

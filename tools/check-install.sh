@@ -26,6 +26,13 @@ grep -qx 'Exec=punchlet %F' "$desktop" || fail "the launcher does not pass dropp
 grep -qx 'MimeType=image/jpeg;image/bmp;' "$desktop" || fail "MIME types"
 grep -qx 'Name=Punchlet' "$desktop" || fail "the launcher's default name is not Punchlet"
 grep -qx 'Name\[ja\]=ぱんちれっと' "$desktop" || fail "no Japanese name"
+servicemenu="$root/share/kio/servicemenus/punchlet-punch.desktop"
+nemo_action="$root/share/nemo/actions/punchlet.nemo_action"
+for action in "$servicemenu" "$nemo_action"; do
+  grep -qx 'Name\[ja\]=ぱんちれっとでパンチ' "$action" || fail "$action has no Japanese name"
+  grep -qE '^Mime[Tt]ypes?=image/jpeg;image/bmp;inode/directory;$' "$action" ||
+    fail "$action does not offer itself for pictures and folders"
+done
 for size in 16 22 24 32 48 64 128 256; do
   [ -s "$root/share/icons/hicolor/${size}x${size}/apps/punchlet.png" ] || fail "no ${size}px icon"
 done
@@ -41,6 +48,10 @@ update-desktop-database "$work/xdg/applications"
 mkdir -p "$work/xdg-home" "$work/xdg-config"
 xdg_env=(env PATH="$root/bin:$PATH" XDG_DATA_DIRS="$work/xdg" XDG_DATA_HOME="$work/xdg-home"
   XDG_CONFIG_HOME="$work/xdg-config" XDG_CONFIG_DIRS="$work/xdg-config")
+# Only the launcher registers types, and only the two picture types.
+[ "$(grep -h punchlet "$work"/xdg/applications/mimeinfo.cache)" = \
+  "$(printf '%s\n' image/bmp=punchlet.desktop\; image/jpeg=punchlet.desktop\;)" ] ||
+  fail "unexpected registrations: $(grep -h punchlet "$work"/xdg/applications/mimeinfo.cache)"
 folders=$("${xdg_env[@]}" gio mime inode/directory)
 ! grep -q punchlet <<<"$folders" || fail "installing made Punchlet a folder handler: $folders"
 "${xdg_env[@]}" gio mime image/jpeg | grep -q 'Default application.*punchlet.desktop' ||
@@ -91,4 +102,30 @@ for _ in $(seq 1 150); do
   sleep 0.2
 done
 [ "$(count_launched)" -eq "$pictures" ] || fail "the launcher punched $(count_launched) of $pictures"
-echo "installed tree: $written outputs from the program, $pictures through the launcher"
+
+# The file-manager actions: their Exec lines with the selection for %F, the
+# service menu given the whole folder, the Nemo action its items.
+run_action() {
+  local exec words=() args=()
+  exec=$(sed -n 's/^Exec=//p' "$1")
+  read -ra words <<<"$exec"
+  for word in "${words[@]}"; do
+    if [ "$word" = %F ]; then args+=("${@:2}"); else args+=("$word"); fi
+  done
+  PATH="$work/unpacked/usr/bin:$PATH" "${run_env[@]}" "${args[@]}" >/dev/null
+}
+for action in "$servicemenu" "$nemo_action"; do
+  selected="$work/$(basename "$action")"
+  mkdir "$selected"
+  cp -R "$work/launched/." "$selected/"
+  find "$selected" -name '加工済_*' -delete
+  if [ "$action" = "$servicemenu" ]; then
+    run_action "$work/unpacked/usr${action#"$root"}" "$selected" || fail "$action failed"
+  else
+    run_action "$work/unpacked/usr${action#"$root"}" "$selected"/* || fail "$action failed"
+  fi
+  made=$(find "$selected" -name '加工済_*.jpg' | wc -l)
+  [ "$made" -eq "$pictures" ] || fail "$(basename "$action") punched $made of $pictures"
+done
+echo "installed tree: $written outputs from the program, $pictures through the launcher" \
+  "and through each file-manager action"
