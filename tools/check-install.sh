@@ -36,6 +36,8 @@ done
 for size in 16 22 24 32 48 64 128 256; do
   [ -s "$root/share/icons/hicolor/${size}x${size}/apps/punchlet.png" ] || fail "no ${size}px icon"
 done
+python3 -c 'import sys, xml.etree.ElementTree as e; sys.exit(e.parse(sys.argv[1]).getroot().tag != "{http://www.w3.org/2000/svg}svg")' \
+  "$root/share/icons/hicolor/scalable/apps/punchlet.svg" || fail "no scalable icon"
 gzip -t "$root/share/man/man1/punchlet.1.gz"
 [ -x "$root/bin/punchlet" ] || fail "no program in bin/"
 
@@ -54,8 +56,8 @@ xdg_env=(env PATH="$root/bin:$PATH" XDG_DATA_DIRS="$work/xdg" XDG_DATA_HOME="$wo
   fail "unexpected registrations: $(grep -h punchlet "$work"/xdg/applications/mimeinfo.cache)"
 folders=$("${xdg_env[@]}" gio mime inode/directory)
 ! grep -q punchlet <<<"$folders" || fail "installing made Punchlet a folder handler: $folders"
-"${xdg_env[@]}" gio mime image/jpeg | grep -q 'Default application.*punchlet.desktop' ||
-  fail "the launcher is not offered for JPEG files"
+jpeg=$("${xdg_env[@]}" gio mime image/jpeg)
+grep -q 'Default application.*punchlet.desktop' <<<"$jpeg" || fail "JPEG files: $jpeg"
 
 echo "== Debian package"
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     MainForm1.UseIntake(std::move(intake));
+    InstallWindowIcon();
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
     if (MainForm1.HasArguments() && TApplication::Headless()) {
