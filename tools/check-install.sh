@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks what a user gets: installs the build into a temporary DESTDIR and
-# validates the launcher and the metainfo there, builds the Debian package and
-# checks its fields and contents, then unpacks the package and punches the
-# samples with the program from its installed place, once directly and once
-# through the launcher as a desktop would start it with dropped files.
+# validates the launcher, the file-manager actions and the metainfo there,
+# makes sure the install never makes Punchlet a folder handler, builds the
+# Debian package and checks its fields, contents and lintian's verdict, then
+# unpacks the package and punches the samples with the program from its
+# installed place: directly, through the launcher as a desktop starts it with
+# dropped files, and through each file-manager action.
 # Usage: tools/check-install.sh [BUILD_DIR]   (default: build, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,9 +67,15 @@ deb=$(ls -t "$build"/punchlet_*.deb | head -n 1)
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = graphics ] || fail "section is $(field Section)"
 depends=$(field Depends)
-for needed in fonts-ipafont-gothic libqt6widgets6 libjpeg62-turbo libc6; do
-  grep -q "\b$needed\b" <<<"$depends" || fail "Depends lacks $needed: $depends"
+for needed in 'fonts-ipafont-gothic | fonts-japanese-gothic' libqt6widgets6 libjpeg62-turbo libc6; do
+  grep -qF "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
+[ "$(field Recommends)" = qt6-wayland ] || fail "Recommends is $(field Recommends)"
+[ "$(field Version)" = 0.1.0-1 ] || fail "version $(field Version) has no Debian revision"
+# Lintian as a distribution reviewer runs it: any error or warning fails, and
+# so do the informational hardening and stripping tags.
+lintian_log=$(timeout 120 lintian --display-info --pedantic "$deb" 2>&1) || fail "lintian: $lintian_log"
+! grep -qE '^[EW]: |hardening-|unneeded-section' <<<"$lintian_log" || fail "lintian: $lintian_log"
 [ -n "$(field Description)" ] || fail "no description"
 # The package holds exactly what the install rules put in place.
 (cd "$work/destdir" && find . -type f | sort) >"$work/installed"
