@@ -5,7 +5,9 @@
 # Debian package and checks its fields, contents and lintian's verdict, then
 # unpacks the package and punches the samples with the program from its
 # installed place: directly, through the launcher as a desktop starts it with
-# dropped files, and through each file-manager action.
+# dropped files, and through each file-manager action. Last, what a terminal
+# shows: the batch's list of copies on stdout and the line for arguments that
+# hold no picture.
 # Usage: tools/check-install.sh [BUILD_DIR]   (default: build, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -93,7 +95,7 @@ cp -R "$work/direct/." "$work/launched/"
 pictures=$(find "$work/direct" -type f | wc -l)
 # No display: batch mode on Qt's offscreen platform.
 run_env=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/config")
-"${run_env[@]}" "$program" "$work/direct" || fail "the batch failed"
+"${run_env[@]}" "$program" "$work/direct" >"$work/listed" || fail "the batch failed"
 written=$(find "$work/direct" -name '加工済_*.jpg' | wc -l)
 [ "$written" -eq "$pictures" ] || fail "$written outputs for $pictures pictures"
 for output in $(find "$work/direct" -name '加工済_*.jpg'); do
@@ -139,3 +141,30 @@ for action in "$servicemenu" "$nemo_action"; do
 done
 echo "installed tree: $written outputs from the program, $pictures through the launcher" \
   "and through each file-manager action"
+
+# What a terminal user and a script read. The batch above listed its copies on
+# stdout: exactly the files written, each once, whatever the path's spelling.
+echo "== what a terminal shows"
+listed=$(while IFS= read -r line; do realpath -e -- "$line" || echo "missing: $line"; done \
+  <"$work/listed" | sort)
+found=$(find "$work/direct" -name '加工済_*.jpg' -exec realpath -- {} + | sort)
+[ "$listed" = "$found" ] || fail "the batch listed on stdout:
+$(cat "$work/listed")
+but wrote:
+$found"
+# Arguments that yield no picture: one line on stderr, status 0; an argument
+# that looks like an option gets a hint that it was taken as a path.
+mkdir "$work/png-only"
+cp "$work/direct/加工済_dune-landscape.jpg" "$work/png-only/dune.png"
+none='punchlet: no BMP or JPEG file found in the arguments (see punchlet(1))'
+for arguments in "$work/png-only" "--help $work/png-only"; do
+  # shellcheck disable=SC2086 # the arguments are split on purpose
+  said=$("${run_env[@]}" "$program" $arguments 2>&1 >/dev/null) || fail "$arguments: status $?"
+  [ "$(wc -l <<<"$said")" -eq 1 ] || fail "$arguments: not one line: $said"
+  case "$arguments" in
+    -*) [[ "$said" == "${none}"?* ]] || fail "$arguments: no word on the option: $said" ;;
+    *) [ "$said" = "$none" ] || fail "$arguments: said $said" ;;
+  esac
+done
+[ -z "$(find "$work/png-only" -name '加工済_*')" ] || fail "a PNG was punched"
+echo "stdout listed the $written copies; no picture: $none"
