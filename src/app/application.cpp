@@ -70,10 +70,12 @@ void SelectPlatformForEnvironment() {
 
 void InstallWindowIcon() {
   if (TApplication::Headless() || !QGuiApplication::windowIcon().isNull()) return;
-  QIcon icon = QIcon::fromTheme(QStringLiteral("punchlet"));
-  if (icon.isNull()) {
-    for (int size : {16, 24, 32, 48, 64}) icon.addFile(QString(":/punchlet/icon/%1.png").arg(size));
-  }
+  // The built-in copy of the installed icon. Asking the icon theme first costs
+  // 6 to 10 ms of CPU before the preview can show; desktops that theme icons
+  // match the window to the launcher anyway (Wayland: the desktop file name,
+  // X11: the window class "punchlet").
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64}) icon.addFile(QString(":/punchlet/icon/%1.png").arg(size));
   QGuiApplication::setWindowIcon(icon);
 }
 

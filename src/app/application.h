@@ -35,8 +35,8 @@ class TApplication : public QApplication {
 // and none was chosen. Call before the application object is made.
 void SelectPlatformForEnvironment();
 
-// Gives the windows the program's icon from the installed theme, else the
-// built-in copy. Does nothing on a headless platform, which shows no window.
+// Gives the windows the program's icon. Does nothing on a headless platform,
+// which shows no window.
 void InstallWindowIcon();
 
 // Maps the window design's face names onto installed faces with Japanese glyphs.
