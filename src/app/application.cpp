@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QFont>
+#include <QIcon>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@ bool TApplication::FErrorShown = false;
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Punchlet"));
   setApplicationDisplayName(QString::fromUtf8(Title));
+  setDesktopFileName(QStringLiteral("punchlet"));  // Wayland shells find the icon through it
   InstallFontSubstitutes();
 }
 
@@ -28,6 +30,7 @@ void TApplication::ShowException(const std::exception& error) {
   std::fprintf(stderr, "%s: %s\n", Title, text.c_str());
   std::fflush(stderr);
   if (qApp == nullptr || Headless()) return;
+  InstallWindowIcon();
   QMessageBox box(QMessageBox::Critical, QString::fromUtf8(Title), QString::fromStdString(text),
                   QMessageBox::Ok);
   box.exec();
@@ -63,6 +66,17 @@ void SelectPlatformForEnvironment() {
   };
   if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+void InstallWindowIcon() {
+  if (TApplication::Headless() || !QGuiApplication::windowIcon().isNull()) return;
+  // The built-in copy of the installed icon. Asking the icon theme first costs
+  // 6 to 10 ms of CPU before the preview can show; desktops that theme icons
+  // match the window to the launcher anyway (Wayland: the desktop file name,
+  // X11: the window class "punchlet").
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64}) icon.addFile(QString(":/punchlet/icon/%1.png").arg(size));
+  QGuiApplication::setWindowIcon(icon);
 }
 
 void InstallFontSubstitutes() {

@@ -35,5 +35,9 @@ class TApplication : public QApplication {
 // and none was chosen. Call before the application object is made.
 void SelectPlatformForEnvironment();
 
+// Gives the windows the program's icon. Does nothing on a headless platform,
+// which shows no window.
+void InstallWindowIcon();
+
 // Maps the window design's face names onto installed faces with Japanese glyphs.
 void InstallFontSubstitutes();

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
     MainForm1.UseIntake(std::move(intake));
+    InstallWindowIcon();
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return ExitStatus(0);
     MainForm1.show();
