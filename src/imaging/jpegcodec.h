@@ -30,10 +30,11 @@ struct TJPEGHeader {
 
 // No real encoder writes more scans than this; a file with more only burns time.
 inline constexpr int JPEGMaxScans = 500;
-// Scans times coefficient blocks that a multi-scan file may cost. A 100 MP
-// progressive photo with the usual 10 scans needs about 23 million; a crafted
-// 16000 x 16000 file with 499 scans would need 2 billion.
-inline constexpr uint64_t JPEGMaxScanBlocks = 250'000'000;
+// Scans times coefficient blocks that a multi-scan file may cost: each scan
+// visits every block again. A 48 MP progressive photo with the usual 10 scans
+// needs 11.4 million, a 100 MP one 23 million; a crafted 16000 x 16000 file
+// with 499 scans would need 2 billion (over a minute).
+inline constexpr uint64_t JPEGMaxScanBlocks = 64'000'000;
 
 // Where a JPEG file's markers say its scans are and where it ends.
 struct TJPEGLayout {

@@ -389,17 +389,17 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
 
   // Scans times coefficient blocks up to the budget are decoded (the handler
   // stops it at once here), one block row more is refused before any work.
-  const int budgetScans = 100;
-  const uint64_t blocksAtBudget = JPEGMaxScanBlocks / budgetScans;  // 2500 x 1000
-  ASSERT_EQ(blocksAtBudget * budgetScans, JPEGMaxScanBlocks);
+  const int budgetScans = 100, columns = 800;
+  const int budgetRows = int(JPEGMaxScanBlocks / budgetScans / columns);
+  ASSERT_EQ(uint64_t(budgetScans) * columns * budgetRows, JPEGMaxScanBlocks);
   Bytes work = withScans(budgetScans);
-  for (const int rows : {1000, 1001}) {
-    setSize(work, 2500 * 8, rows * 8, 0xC2);
-    EXPECT_EQ(ReadJPEGHeader(work).Blocks, 2500u * rows);
+  for (const int rows : {budgetRows, budgetRows + 1}) {
+    setSize(work, columns * 8, rows * 8, 0xC2);
+    EXPECT_EQ(ReadJPEGHeader(work).Blocks, uint64_t(columns) * rows);
     TJPEGImage j;
     j.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
     j.LoadFromMemory(work.data(), work.size());
-    if (rows == 1000)
+    if (rows == budgetRows)
       EXPECT_NO_THROW(j.Decode());
     else
       EXPECT_EQ(MessageOf<EJPEG>([&] { j.Decode(); }), Format(SJPEGError, JERR_IMAGE_TOO_BIG));
