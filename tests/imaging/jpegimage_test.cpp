@@ -336,11 +336,15 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
   EXPECT_EQ(cut.Height(), 48);
   for (int x = 0; x < 64; ++x) EXPECT_NEAR(cut.Pixel(x, 0).r, original.Pixel(x, 0).r, 10);
 
-  // Limits of the reader: the message of a codec error, the limit as the reason.
+  // Limits of the reader: the message of a codec error, the limit as the
+  // reason, and the refusal comes before any work (which the handler stops).
   auto expectRefused = [](const Bytes& bytes, int code, const std::string& reason,
                           bool buffered = false) {
     try {
-      DecodeBytes(bytes, [&](TJPEGImage& j) { j.ProgressiveDecode = buffered; });
+      DecodeBytes(bytes, [&](TJPEGImage& j) {
+        j.ProgressiveDecode = buffered;
+        j.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
+      });
       ADD_FAILURE() << reason << " decoded";
     } catch (const EJPEG& e) {
       EXPECT_EQ(e.Message(), Format(SJPEGError, code));
