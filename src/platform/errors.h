@@ -115,6 +115,9 @@ std::string ErrorReport(const std::exception& error);
 // every name reads unambiguously and nothing in it can break the line.
 std::string EscapeName(const std::string& name);
 
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& text);
+
 // The message of a file failure (SFOpenError, SFCreateError), naming the path
 // as EscapeName shows it.
 std::string FileMessage(const char* format, const std::string& path);

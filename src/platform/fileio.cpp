@@ -391,13 +391,14 @@ int TAtomicWriter::Publish(const std::string& path) {
   return EOPNOTSUPP;
 }
 
-int TAtomicWriter::Replace(const std::string& path) {
+int TAtomicWriter::Replace(const std::string& path, bool exactMode) {
   if (FSpent) return EALREADY;
   TPathAt target;
   if (const int error = OpenParent(path, target)) return error;
   if (const int error = StageNamed(target)) return error;
-  if (::renameat(FStagedFolder.Get(), FStagedName.c_str(), target.Folder(), target.Name.c_str()) !=
-      0) {
+  if ((exactMode && ::fchmodat(FStagedFolder.Get(), FStagedName.c_str(), FMode, 0) != 0) ||
+      ::renameat(FStagedFolder.Get(), FStagedName.c_str(), target.Folder(), target.Name.c_str()) !=
+          0) {
     const int error = errno;
     Discard();
     return error;

@@ -131,8 +131,9 @@ class TAtomicWriter {
   int Publish(const std::string& path);
 
   // Replaces the file at path (or creates it). 0 or an errno value; on
-  // failure the old file is untouched and nothing is left behind.
-  int Replace(const std::string& path);
+  // failure the old file is untouched and nothing is left behind. With
+  // exactMode the new file gets the writer's mode whatever the umask.
+  int Replace(const std::string& path, bool exactMode = false);
 
   // The method Publish uses: it changes when a fallback was needed.
   TMethod Method() const { return FMethod; }
