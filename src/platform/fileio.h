@@ -41,6 +41,17 @@ class TFileHandle {
   int FFd = -1;
 };
 
+// The system calls that writing files makes, in one place so that tests can
+// make each of them fail or fall short. The program never changes them.
+struct TFileSystemCalls {
+  ssize_t (*Write)(int fd, const void* buffer, size_t count);
+  int (*Close)(int fd);
+  int (*Fsync)(int fd);
+  int (*OpenAt)(int folder, const char* name, int flags, mode_t mode);
+  int (*LinkAt)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
+};
+extern TFileSystemCalls FileSystemCalls;
+
 // Writes every byte, retrying after interruptions and short writes.
 // 0 or an errno value (ENOSPC for a write that makes no progress).
 int WriteAll(int fd, std::span<const uint8_t> data);
