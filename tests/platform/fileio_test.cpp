@@ -183,7 +183,8 @@ struct Fault {
     SyncFails,
     NoTmpFile,
     NoLink,
-    NoProc
+    NoProc,
+    NoLinkByDescriptor
   };
   static inline Kind kind = None;
   static inline int calls = 0;  // faulty calls made
@@ -211,7 +212,8 @@ struct Fault {
   // What a FAT card says to every hard link, and a system without /proc.
   static int LinkAt(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
     if (kind == NoLink && (flags & AT_SYMLINK_FOLLOW) == 0) return ++calls, errno = EPERM, -1;
-    if (kind == NoProc && (flags & AT_EMPTY_PATH) != 0) return ++calls, errno = EPERM, -1;
+    if ((kind == NoProc || kind == NoLinkByDescriptor) && (flags & AT_EMPTY_PATH) != 0)
+      return ++calls, errno = EPERM, -1;
     if ((kind == NoProc || kind == NoLink) && std::string_view(from).starts_with("/proc/"))
       return ++calls, errno = ENOENT, -1;
     return ::linkat(fromFolder, from, toFolder, to, flags);
@@ -240,6 +242,7 @@ TEST(AtomicWriter, EveryFaultOfTheSystemCallsFailsCleanlyOrFallsBack) {
       {Fault::SyncFails, TMethod::Link, EIO, TMethod::Link},
       {Fault::NoTmpFile, TMethod::TmpFile, 0, TMethod::Link},
       {Fault::NoProc, TMethod::TmpFile, 0, TMethod::Link},
+      {Fault::NoLinkByDescriptor, TMethod::TmpFile, 0, TMethod::TmpFile},
       {Fault::NoLink, TMethod::TmpFile, 0, TMethod::Rename},
       {Fault::NoLink, TMethod::Link, 0, TMethod::Rename},
   };
