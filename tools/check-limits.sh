@@ -49,4 +49,27 @@ for file in "$work"/files/*.jpg; do
   fi
 done
 
+# Address-space limits: thread creation and allocations fail at some point;
+# the batch must still end, saying why when it fails.
+mkdir -p "$work/sweep"
+cp samples/*.jpg samples/*.bmp samples/*.JPEG "$work/files/black-6000x4000-progressive.jpg" \
+  "$work/sweep/"
+echo "limit MB  status  seconds  outputs"
+for mb in $(seq 100 10 300); do
+  rm -f "$work"/sweep/加工済*
+  set +e
+  start=$SECONDS
+  (ulimit -v $((mb * 1024)) && exec timeout -s KILL 30 "$program" "$work"/sweep/*) \
+    >/dev/null 2>"$work/sweep.err"
+  status=$?
+  set -e
+  outputs=$(find "$work/sweep" -name '加工済*' | wc -l)
+  printf '%8s %7s %8s %8s\n' "$mb" "$status" "$((SECONDS - start))" "$outputs"
+  case $status in
+    0) ;;
+    1 | 2) grep -q . "$work/sweep.err" || { echo "  exit $status without a message"; failed=1; } ;;
+    *) echo "  ended with status $status"; head -n 5 "$work/sweep.err"; failed=1 ;;
+  esac
+done
+
 exit $failed

@@ -2,9 +2,11 @@
 
 #include <QFont>
 #include <QMessageBox>
+#include <QThreadPool>
 #include <cstdio>
 #include <cstdlib>
 
+#include "imaging/canvas.h"
 #include "platform/errors.h"
 
 bool TApplication::FErrorShown = false;
@@ -13,6 +15,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Punchlet"));
   setApplicationDisplayName(QString::fromUtf8(Title));
   InstallFontSubstitutes();
+  // Qt's drawing asks for its global thread pool even where it draws inline
+  // (see the canvas), and the first font loads the font configuration. Both
+  // are made here, on one thread while memory is plentiful, rather than by
+  // racing workers under a tight limit, where the font library fails badly.
+  QThreadPool::globalInstance();
+  TCanvas::DefaultFontFamily();
 }
 
 bool TApplication::Headless() {
