@@ -264,7 +264,9 @@ bool Parse(std::string content, const std::string& section, std::vector<Line>& l
         line.kind = Line::OwnBroken;
       } else {
         line.kind = Line::OwnValue;
-        if (line.type == REG_SZ || line.type == REG_EXPAND_SZ) line.text = TextFromFile(line.text);
+        // A text ends at its first NUL, as it does when written.
+        if (line.type == REG_SZ || line.type == REG_EXPAND_SZ)
+          line.text = TextFromFile(line.text.substr(0, line.text.find('\0')));
         // A name given twice: the later one wins, in the earlier one's place.
         // Looked up by key, so a hostile file of many names stays linear.
         const auto [found, added] = seen.try_emplace(Folded(line.name), lines.size());
