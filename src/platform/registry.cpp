@@ -455,7 +455,9 @@ bool MakeFolders(const std::string& folder) {
     if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) break;
   }
-  return LookupPath(folder) == PathKind::Directory;
+  if (LookupPath(folder) == PathKind::Directory) return true;
+  errno = ENOTDIR;  // something else has the folder's name
+  return false;
 }
 
 const char* RootName(HKEY root) {
