@@ -201,9 +201,11 @@ TEST(SettingsStore, SaveReplacesTheFileWholeOrNotAtAll) {
   // The file's permission bits survive a save; without the owner's write bit
   // the user has locked it, and it stays as it is even for root.
   second.imprintText = "second";
-  std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0640));
+  std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0664));
+  const mode_t mask = ::umask(022);  // would take the group's write bit from a new file
   SavePunchSettings(second);
-  EXPECT_EQ(std::filesystem::status(config.KeyFile()).permissions(), std::filesystem::perms(0640));
+  ::umask(mask);
+  EXPECT_EQ(std::filesystem::status(config.KeyFile()).permissions(), std::filesystem::perms(0664));
   const std::string secondFile = ReadBytes(config.KeyFile());
   std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0444));
   EXPECT_EQ(SaveFailure(first, true),
