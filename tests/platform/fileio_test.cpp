@@ -172,50 +172,38 @@ TEST(AtomicWriter, WithoutLinksOrExclusiveRenameItRefusesRatherThanWriteInPlace)
   EXPECT_TRUE(folder.Names().empty());
 }
 
-// Faults the writer's system calls meet, one kind at a time.
+// Faults the writer's system calls meet, one kind at a time. Hit counts the
+// faulty calls made.
 struct Fault {
-  enum Kind {
-    None,
-    ShortWrite,
-    Interrupted,
-    WriteFails,
-    CloseFails,
-    SyncFails,
-    NoTmpFile,
-    NoLink,
-    NoProc,
-    NoLinkByDescriptor
-  };
+  // clang-format off
+  enum Kind { None, ShortWrite, Interrupted, WriteFails, CloseFails, SyncFails, NoTmpFile,
+              NoLink, NoProc, NoLinkByDescriptor };
+  // clang-format on
   static inline Kind kind = None;
-  static inline int calls = 0;  // faulty calls made
+  static inline int calls = 0;
+  static bool Hit(bool when) { return when && ++calls; }
+  static int Failed(int error) { return errno = error, -1; }
 
   static ssize_t Write(int fd, const void* buffer, size_t count) {
-    if (kind == Interrupted && calls++ < 3) return errno = EINTR, -1;
-    if (kind == WriteFails) return ++calls, errno = EIO, -1;
-    if (kind == ShortWrite && count > 1) return ++calls, ::write(fd, buffer, count / 2);
-    return ::write(fd, buffer, count);
+    if (Hit(kind == Interrupted && calls < 3)) return Failed(EINTR);
+    if (Hit(kind == WriteFails)) return Failed(EIO);
+    return ::write(fd, buffer, Hit(kind == ShortWrite && count > 1) ? count / 2 : count);
   }
   static int Close(int fd) {
-    const int result = ::close(fd);
-    if (kind == CloseFails) return ++calls, errno = EIO, -1;
-    return result;
+    return ::close(fd) == 0 && !Hit(kind == CloseFails) ? 0 : Failed(EIO);
   }
-  static int Fsync(int fd) {
-    if (kind == SyncFails) return ++calls, errno = EIO, -1;
-    return ::fsync(fd);
-  }
+  static int Fsync(int fd) { return Hit(kind == SyncFails) ? Failed(EIO) : ::fsync(fd); }
   static int OpenAt(int folder, const char* name, int flags, mode_t mode) {
-    if (kind == NoTmpFile && (flags & O_TMPFILE) == O_TMPFILE)
-      return ++calls, errno = EOPNOTSUPP, -1;
+    if (Hit(kind == NoTmpFile && (flags & O_TMPFILE) == O_TMPFILE)) return Failed(EOPNOTSUPP);
     return ::openat(folder, name, flags, mode);
   }
   // What a FAT card says to every hard link, and a system without /proc.
   static int LinkAt(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
-    if (kind == NoLink && (flags & AT_SYMLINK_FOLLOW) == 0) return ++calls, errno = EPERM, -1;
-    if ((kind == NoProc || kind == NoLinkByDescriptor) && (flags & AT_EMPTY_PATH) != 0)
-      return ++calls, errno = EPERM, -1;
-    if ((kind == NoProc || kind == NoLink) && std::string_view(from).starts_with("/proc/"))
-      return ++calls, errno = ENOENT, -1;
+    if (Hit(kind == NoLink && (flags & AT_SYMLINK_FOLLOW) == 0)) return Failed(EPERM);
+    if (Hit((kind == NoProc || kind == NoLinkByDescriptor) && (flags & AT_EMPTY_PATH) != 0))
+      return Failed(EPERM);
+    if (Hit((kind == NoProc || kind == NoLink) && std::string_view(from).starts_with("/proc/")))
+      return Failed(ENOENT);
     return ::linkat(fromFolder, from, toFolder, to, flags);
   }
 };
