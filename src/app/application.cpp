@@ -3,9 +3,11 @@
 #include <QFont>
 #include <QIcon>
 #include <QMessageBox>
+#include <QThreadPool>
 #include <cstdio>
 #include <cstdlib>
 
+#include "imaging/canvas.h"
 #include "platform/errors.h"
 
 bool TApplication::FErrorShown = false;
@@ -15,6 +17,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationDisplayName(QString::fromUtf8(Title));
   setDesktopFileName(QStringLiteral("punchlet"));  // Wayland shells find the icon through it
   InstallFontSubstitutes();
+  // Qt's drawing asks for its global thread pool even where it draws inline
+  // (see the canvas), and the first font loads the font configuration. Both
+  // are made here, on one thread while memory is plentiful, rather than by
+  // racing workers under a tight limit, where the font library fails badly.
+  QThreadPool::globalInstance();
+  TCanvas::DefaultFontFamily();
 }
 
 bool TApplication::Headless() {

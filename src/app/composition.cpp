@@ -156,7 +156,12 @@ static TScaledJob ScaleJob(const Picture& source, SizeClass sizeClass) {
   TScaledJob job;
   job.orientation = OrientationOf(source.Width(), source.Height());
   const TPictureSize target = TargetSize(sizeClass, job.orientation);
-  job.picture = Stretch(source, target.width, target.height);
+  try {
+    job.picture = Stretch(source, target.width, target.height);
+  } catch (Exception& e) {
+    if (source.Empty()) e.SetReason("the file holds no picture");  // an empty BMP, say
+    throw;
+  }
   return job;
 }
 

@@ -33,6 +33,18 @@ bool CandidateTaken(const std::string& path);
 std::string SaveUnderFreeName(const std::string& source, std::span<const uint8_t> bytes,
                               bool (*taken)(const std::string&) = CandidateTaken);
 
+// The hidden temporary's name where a file system needs one (no unnamed
+// files): ".加工済-<pid>-<boot id>-XXXXXX.tmp", recording the writing process
+// and this boot of the machine.
+std::string OutputTempPattern();
+
+// Removes the temporaries in folder that a writer killed during a save left:
+// exactly the pattern above, written in this boot, by a process that no
+// longer exists. Anything else stays: on a folder shared over the network a
+// temporary of another machine or boot may still be in use. SaveUnderFreeName
+// calls it once per folder and process.
+void RemoveStaleTemporaries(const std::string& folder);
+
 // The picture as a baseline JPEG file at quality 100, in memory. An empty
 // picture raises EInvalidGraphic rather than giving an empty file. Safe on any
 // thread: a batch encodes ahead on its workers.

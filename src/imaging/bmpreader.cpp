@@ -134,8 +134,17 @@ struct BmpHeader {
   BitFields masks;
 };
 
-void ReadExactly(ByteSource& source, uint64_t offset, uint8_t* buffer, size_t count) {
-  if (source.ReadAt(offset, buffer, count) != count) throw EReadError(SReadError);
+// A failure of the file's content: the reader's message, and why.
+[[noreturn]] void Invalid(const std::string& reason) {
+  throw EInvalidGraphic(SInvalidBitmap, std::string(), reason);
+}
+[[noreturn]] void CutShort(const char* part) {
+  throw EReadError(SReadError, std::string(), Format("the file ends inside its %s", part));
+}
+
+void ReadExactly(ByteSource& source, uint64_t offset, uint8_t* buffer, size_t count,
+                 const char* part) {
+  if (source.ReadAt(offset, buffer, count) != count) CutShort(part);
 }
 
 // Bit fields exist for 16 and 32 bits only; each run-length coding belongs to
@@ -251,25 +260,28 @@ Picture ReadBmp(ByteSource& source) {
   if (fileSize == 0) return picture;
 
   uint8_t fileHeader[14];
-  ReadExactly(source, 0, fileHeader, sizeof fileHeader);
-  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') throw EInvalidGraphic(SInvalidBitmap);
+  ReadExactly(source, 0, fileHeader, sizeof fileHeader, "file header");
+  if (fileHeader[0] != 'B' || fileHeader[1] != 'M') Invalid("no \"BM\" at the start");
   const uint32_t offBits = U32(fileHeader + 10);
 
   uint8_t sizeField[4];
-  ReadExactly(source, 14, sizeField, sizeof sizeField);
+  ReadExactly(source, 14, sizeField, sizeof sizeField, "information header");
   const uint32_t infoSize = U32(sizeField);
   BmpHeader header;
   uint8_t info[kMaskHeaderSize] = {};
   if (infoSize == kCoreHeaderSize) {
-    ReadExactly(source, 14, info, kCoreHeaderSize);
+    ReadExactly(source, 14, info, kCoreHeaderSize, "information header");
     header.core = true;
     header.width = U16(info + 4);
     header.height = U16(info + 6);
     header.planes = U16(info + 8);
     header.bitCount = U16(info + 10);
   } else {
-    if (infoSize < kInfoHeaderSize || fileSize - 14 < infoSize) throw EReadError(SReadError);
-    ReadExactly(source, 14, info, std::min(infoSize, kMaskHeaderSize));
+    if (infoSize < kInfoHeaderSize || fileSize - 14 < infoSize)
+      throw EReadError(
+          SReadError, std::string(),
+          Format("an information header of %u bytes", static_cast<unsigned>(infoSize)));
+    ReadExactly(source, 14, info, std::min(infoSize, kMaskHeaderSize), "information header");
     header.width = I32(info + 4);
     header.height = I32(info + 8);
     header.planes = U16(info + 12);
@@ -280,14 +292,16 @@ Picture ReadBmp(ByteSource& source) {
   }
   uint64_t pos = 14 + uint64_t{infoSize};
 
-  if (header.planes != 1) throw EInvalidGraphic(SInvalidBitmap);
-  if (!ValidLayout(header.bitCount, header.compression)) throw EInvalidGraphic(SInvalidBitmap);
+  if (header.planes != 1) Invalid(Format("%u planes", static_cast<unsigned>(header.planes)));
+  if (!ValidLayout(header.bitCount, header.compression))
+    Invalid(Format("%u bits per pixel with compression %u", static_cast<unsigned>(header.bitCount),
+                   static_cast<unsigned>(header.compression)));
 
   if (header.compression == BI_BITFIELDS) {
     const uint8_t* m = info + kInfoHeaderSize;
     uint8_t following[12];
     if (infoSize < kMaskHeaderSize) {
-      ReadExactly(source, pos, following, sizeof following);
+      ReadExactly(source, pos, following, sizeof following, "colour masks");
       pos += sizeof following;
       m = following;
     }
@@ -299,12 +313,12 @@ Picture ReadBmp(ByteSource& source) {
                            : header.bitCount <= 8 ? uint64_t{1} << header.bitCount
                                                   : 0;
   const uint64_t entrySize = header.core ? 3 : 4;
-  if (colours * entrySize > fileSize - pos) throw EReadError(SReadError);
+  if (colours * entrySize > fileSize - pos) CutShort("colour table");
   std::vector<Rgb> palette;
   if (colours > 0) {
     const uint64_t kept = std::min(colours, kMaxKeptColours);
     std::vector<uint8_t> table(static_cast<size_t>(kept * entrySize));
-    ReadExactly(source, pos, table.data(), table.size());
+    ReadExactly(source, pos, table.data(), table.size(), "colour table");
     palette.resize(static_cast<size_t>(kept));
     for (size_t i = 0; i < palette.size(); ++i) {
       const uint8_t* e = table.data() + i * entrySize;
@@ -326,15 +340,19 @@ Picture ReadBmp(ByteSource& source) {
   const int64_t width = header.width;
   const int64_t height = topDown ? -header.height : header.height;
   const bool rle = header.compression == BI_RLE8 || header.compression == BI_RLE4;
-  if (width <= 0 || height <= 0 || (rle && topDown)) throw EInvalidGraphic(SInvalidBitmap);
-  CheckPictureSize(width, std::min<int64_t>(height, std::numeric_limits<int32_t>::max()));
+  if (width <= 0 || height <= 0 || (rle && topDown))
+    Invalid(Format("a size of %lld x %lld", static_cast<long long>(header.width),
+                   static_cast<long long>(header.height)));
+  if (width * height > Picture::MaxPixels)  // both below 2^32: no overflow
+    Invalid(Format(SPictureTooLarge, static_cast<int>(width),
+                   static_cast<int>(std::min<int64_t>(height, std::numeric_limits<int>::max()))));
   const uint64_t stride =
       static_cast<uint64_t>(Picture::StrideFor(static_cast<int>(width), header.bitCount));
   const uint64_t decodedSize = stride * static_cast<uint64_t>(height);
   const uint64_t fileBound = std::min<uint64_t>(fileSize, uint64_t{1} << 40);
   if (decodedSize > kExpansionPerByte * fileBound + kExpansionSlack)
-    throw EInvalidGraphic(
-        Format(SPictureTooLarge, static_cast<int>(width), static_cast<int>(height)));
+    Invalid(Format("%d x %d pixels from %llu bytes", static_cast<int>(width),
+                   static_cast<int>(height), static_cast<unsigned long long>(fileSize)));
 
   if (rle) {
     // Run-length data ends with its own end-of-bitmap code; without an image

@@ -22,6 +22,24 @@ QImage View(const Picture& picture) {
                 QImage::Format_BGR888);
 }
 
+// Qt's raster engine hands a fill of more than about 96 spans to the global
+// thread pool and waits for it; where no thread can be started (a tight
+// address-space limit) it would wait for ever. So every drawing is clipped
+// to bands of rows few enough that Qt fills them inline, each row giving at
+// most two spans. Clipping a band changes no pixel.
+constexpr int kBandRows = 32;
+
+template <typename Paint>
+void Banded(QPainter& painter, const QRect& bounds, const QRect& area, Paint paint) {
+  const QRect target = bounds & area;
+  if (target.isEmpty()) return;
+  for (int y = target.top(); y <= target.bottom(); y += kBandRows) {
+    painter.setClipRect(QRect(target.left(), y, target.width(), kBandRows));
+    paint();
+  }
+  painter.setClipping(false);
+}
+
 }  // namespace
 
 struct TCanvas::Impl {
@@ -32,6 +50,7 @@ struct TCanvas::Impl {
   // The painter is declared after the image so that it ends first.
   QImage image;
   std::optional<QPainter> painter;
+  QRect Area() const { return QRect(0, 0, width, height); }
 
   QColor brush = Qt::white;
   bool brushClear = false;
@@ -87,7 +106,8 @@ void TCanvas::SetTextAntialiasing(bool on) {
 void TCanvas::FillRect(int x1, int y1, int x2, int y2) {
   Impl& d = *FImpl;
   if (!d.painter || d.brushClear || x2 <= x1 || y2 <= y1) return;
-  d.painter->fillRect(QRect(x1, y1, x2 - x1, y2 - y1), d.brush);
+  const QRect rect(x1, y1, x2 - x1, y2 - y1);
+  Banded(*d.painter, rect, d.Area(), [&] { d.painter->fillRect(rect, d.brush); });
 }
 
 void RoundRectPaths(int x1, int y1, int x2, int y2, int ellipseWidth, int ellipseHeight,
@@ -121,15 +141,18 @@ void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int ellipseWidth, int el
   QPainterPath outer, inner;
   RoundRectPaths(x1, y1, x2, y2, ellipseWidth, ellipseHeight, d.penWidth, outer, inner);
   d.painter->setPen(Qt::NoPen);
+  const QRect bounds = outer.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
   if (d.brushClear) {
     QPainterPath band = outer;
     band.addPath(inner);
     band.setFillRule(Qt::OddEvenFill);
-    d.painter->fillPath(band, d.pen);
+    Banded(*d.painter, bounds, d.Area(), [&] { d.painter->fillPath(band, d.pen); });
   } else {
     // Brush over pen: no pixel on the seam between the two is left unpainted.
-    d.painter->fillPath(outer, d.pen);
-    d.painter->fillPath(inner, d.brush);
+    Banded(*d.painter, bounds, d.Area(), [&] {
+      d.painter->fillPath(outer, d.pen);
+      d.painter->fillPath(inner, d.brush);
+    });
   }
 }
 
@@ -149,7 +172,15 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   d.painter->setFont(d.font);
   d.painter->setPen(d.fontColor);
   d.painter->setBrush(Qt::NoBrush);
-  d.painter->drawText(QPointF(x, y + QFontMetrics(d.font).ascent()), QString::fromStdString(text));
+  const QFontMetrics metrics(d.font);
+  const QString line = QString::fromStdString(text);
+  const QPointF origin(x, y + metrics.ascent());
+  // Generous bounds: glyphs may reach past their advance.
+  const QRect bounds =
+      metrics.boundingRect(line)
+          .translated(origin.toPoint())
+          .adjusted(-metrics.height(), -metrics.height(), metrics.height(), metrics.height());
+  Banded(*d.painter, bounds, d.Area(), [&] { d.painter->drawText(origin, line); });
 }
 
 void TCanvas::Draw(int x, int y, const Picture& source) { CopyPicture(x, y, source, nullptr); }
@@ -213,7 +244,9 @@ void TCanvas::StretchDraw(int x1, int y1, int x2, int y2, const Picture& source)
   // and it reads only 24-bit pixels.
   if (source.Bits() == d.bits) copy.Bits();
   copy.ConvertTo24();
-  d.painter->drawImage(QRect(x1, y1, x2 - x1, y2 - y1), View(copy));
+  const QRect rect(x1, y1, x2 - x1, y2 - y1);
+  const QImage view = View(copy);
+  Banded(*d.painter, rect, d.Area(), [&] { d.painter->drawImage(rect, view); });
 }
 
 std::string TCanvas::DefaultFontFamily() {

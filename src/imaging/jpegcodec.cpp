@@ -24,16 +24,10 @@ namespace {
 
 // The codec reads and writes through these chunks.
 constexpr size_t kChunk = 4096;
-// No real encoder writes this many scans; a file with more only burns time.
-constexpr int kMaxScans = 500;
 constexpr int kQuantisedColours = 236;
 // The codec's own working memory (coefficient buffers of multi-scan files,
 // the two-pass quantiser's picture): enough for the largest picture we take.
 constexpr long kMaxCodecMemory = 1L << 30;
-// A header may claim any size; the data must be able to fill it. Real photos
-// hold at least one byte per 256 output bytes; small pictures get a margin.
-constexpr uint64_t kOutputBytesPerInputByte = 256;
-constexpr uint64_t kFreeOutputBytes = uint64_t{16} << 20;
 // The codec recommends at most 4 rows per call.
 constexpr JDIMENSION kMaxBatch = 16;
 // Rows handed to a sink per call: few enough to stay in the cache.
@@ -51,7 +45,7 @@ constexpr JDIMENSION kStripRows = 16;
 // so the jump skips no cleanup. Guarded() reports false and ordinary C++ code
 // above it throws the exception.
 
-enum class Failure { Codec, TooManyScans, Handler, Sink };
+enum class Failure { Codec, TooManyScans, TooMuchWork, Handler, Sink };
 
 // What the callbacks reach through client_data. It lives in the frame that
 // owns the codec object, above every jump.
@@ -66,6 +60,8 @@ struct CodecContext {
   std::exception_ptr pending;         // what the progress handler threw
   char reason[JMSG_LENGTH_MAX] = {};  // the codec's own text for a fatal error
   void (*standardFormat)(j_common_ptr, char*) = nullptr;
+  uint64_t blocks = 0;  // coefficient blocks of a multi-scan file, once known
+  int scans = 0;        // scans met when the work ran out
 };
 
 CodecContext* ContextOf(j_common_ptr cinfo) {
@@ -109,7 +105,11 @@ bool Guarded(CodecContext& ctx, void (*step)(void*), void* arg) {
 [[noreturn]] void Raise(const CodecContext& ctx) {
   switch (ctx.failure) {
     case Failure::TooManyScans:
-      throw EJPEG(Format(SJPEGTooManyScans, kMaxScans));
+      throw EJPEG(Format(SJPEGError, JERR_BAD_PROGRESSION), std::string(),
+                  Format(SJPEGTooManyScans, JPEGMaxScans));
+    case Failure::TooMuchWork:
+      throw EJPEG(Format(SJPEGError, JERR_IMAGE_TOO_BIG), std::string(),
+                  Format(SJPEGTooMuchWork, ctx.scans, static_cast<unsigned long long>(ctx.blocks)));
     case Failure::Handler:
     case Failure::Sink:
       std::rethrow_exception(ctx.pending);
@@ -157,9 +157,16 @@ bool Notify(CodecContext& ctx, int percent) noexcept {
   }
 }
 
+// Scans are counted from the markers before decoding; this catches whatever
+// the count missed, as the codec meets each scan.
 void CheckScanCount(j_decompress_ptr cinfo) {
-  if (cinfo->input_scan_number > kMaxScans)
-    Fail(reinterpret_cast<j_common_ptr>(cinfo), Failure::TooManyScans);
+  const int scans = cinfo->input_scan_number;
+  if (scans > JPEGMaxScans) Fail(reinterpret_cast<j_common_ptr>(cinfo), Failure::TooManyScans);
+  CodecContext* ctx = ContextOf(reinterpret_cast<j_common_ptr>(cinfo));
+  if (uint64_t(scans) * ctx->blocks > JPEGMaxScanBlocks) {
+    ctx->scans = scans;
+    Fail(reinterpret_cast<j_common_ptr>(cinfo), Failure::TooMuchWork);
+  }
 }
 
 void Monitor(j_common_ptr cinfo) {
@@ -563,20 +570,89 @@ void CompleteStrip(RowJob& job) {
   }
 }
 
-// The size the header promises must fit the pixel limit and be within reach
-// of the data: a tiny file claiming a huge picture would otherwise cost
-// memory and time for nothing. The codec works through every coded pixel even
-// for a scaled output, so both sizes count.
-void CheckDecodeSize(const jpeg_decompress_struct& c, size_t dataSize) {
+// The output must fit the pixel limit. The codec works through every coded
+// pixel even for a scaled output, so both sizes count.
+void CheckDecodeSize(const jpeg_decompress_struct& c) {
   const uint64_t outputPixels = uint64_t{c.output_width} * c.output_height;
   const uint64_t codedPixels = uint64_t{c.image_width} * c.image_height;
-  if (outputPixels > static_cast<uint64_t>(Picture::MaxPixels))
-    throw EJPEG(Format(SPictureTooLarge, static_cast<int>(c.output_width),
-                       static_cast<int>(c.output_height)));
-  const uint64_t budget = kOutputBytesPerInputByte * dataSize + kFreeOutputBytes;
-  if (std::max(outputPixels, codedPixels) * 3 > budget)
-    throw EJPEG(Format(SJPEGDataTooShort, static_cast<int>(c.image_width),
+  if (std::max(outputPixels, codedPixels) > static_cast<uint64_t>(Picture::MaxPixels))
+    throw EJPEG(Format(SJPEGError, JERR_IMAGE_TOO_BIG), std::string(),
+                Format(SPictureTooLarge, static_cast<int>(c.image_width),
                        static_cast<int>(c.image_height)));
+}
+
+// Coefficient blocks of all components: what one scan of a multi-scan file
+// may have to visit.
+uint64_t CoefficientBlocks(const jpeg_decompress_struct& c) {
+  uint64_t blocks = 0;
+  for (int i = 0; i < c.num_components; ++i)
+    blocks += uint64_t{c.comp_info[i].width_in_blocks} * c.comp_info[i].height_in_blocks;
+  return blocks;
+}
+
+constexpr uint8_t kSoi = 0xD8;
+
+bool IsRestart(uint8_t marker) { return marker >= 0xD0 && marker <= 0xD7; }
+
+// Skips entropy-coded data: returns the position of the 0xFF that starts the
+// next marker other than a restart, or the end.
+size_t SkipScanData(std::span<const uint8_t> b, size_t i) {
+  while (i < b.size()) {
+    const void* ff = std::memchr(b.data() + i, 0xFF, b.size() - i);
+    if (ff == nullptr) return b.size();
+    const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - b.data());
+    size_t next = at + 1;
+    while (next < b.size() && b[next] == 0xFF) ++next;  // fill bytes
+    if (next >= b.size()) return b.size();
+    if (b[next] != 0 && !IsRestart(b[next])) return next - 1;
+    i = next + 1;
+  }
+  return b.size();
+}
+
+}  // namespace
+
+TJPEGLayout ReadJPEGLayout(std::span<const uint8_t> b) {
+  TJPEGLayout layout;
+  layout.End = b.size();
+  if (b.size() < 2 || b[0] != 0xFF || b[1] != kSoi) return layout;
+  size_t i = 2;
+  while (i < b.size()) {
+    // The codec skips stray bytes before a marker, and so do we.
+    const void* ff = std::memchr(b.data() + i, 0xFF, b.size() - i);
+    if (ff == nullptr) break;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(ff) - b.data()) + 1;
+    while (i < b.size() && b[i] == 0xFF) ++i;
+    if (i >= b.size()) break;
+    const uint8_t marker = b[i++];
+    if (marker == JPEG_EOI) {
+      layout.End = i;
+      break;
+    }
+    if (marker == 0 || marker == 0x01 || marker == kSoi || IsRestart(marker)) continue;
+    if (b.size() - i < 2) break;
+    i += size_t{b[i]} << 8 | b[i + 1];
+    if (marker == 0xDA) {
+      ++layout.Scans;
+      i = SkipScanData(b, i);
+    }
+  }
+  return layout;
+}
+
+namespace {
+
+// A file with more scans than any encoder writes, or whose scans would each
+// visit a huge picture's coefficients again, is refused before the work.
+void CheckWork(CodecContext& ctx, const jpeg_decompress_struct& c, int scans) {
+  if (scans > JPEGMaxScans)
+    throw EJPEG(Format(SJPEGError, JERR_BAD_PROGRESSION), std::string(),
+                Format(SJPEGTooManyScans, JPEGMaxScans));
+  if (!jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&c))) return;
+  ctx.blocks = CoefficientBlocks(c);
+  if (uint64_t(scans) * ctx.blocks > JPEGMaxScanBlocks)
+    throw EJPEG(Format(SJPEGError, JERR_IMAGE_TOO_BIG), std::string(),
+                Format(SJPEGTooMuchWork, scans, static_cast<unsigned long long>(ctx.blocks)));
 }
 
 // The rows are written once, top to bottom, into fresh memory. Faulting that
@@ -640,7 +716,8 @@ void Encode(void* p) {
 }  // namespace
 
 TJPEGHeader ReadJPEGHeader(std::span<const uint8_t> bytes) {
-  Decompressor d(bytes, nullptr);
+  const TJPEGLayout layout = ReadJPEGLayout(bytes);
+  Decompressor d(bytes.first(layout.End), nullptr);
   jpeg_decompress_struct& c = d.Info();
   d.Run(+[](void* p) { jpeg_read_header(static_cast<j_decompress_ptr>(p), TRUE); });
   TJPEGHeader header;
@@ -648,12 +725,15 @@ TJPEGHeader ReadJPEGHeader(std::span<const uint8_t> bytes) {
   header.Height = static_cast<int>(c.image_height);
   header.Grayscale = c.jpeg_color_space == JCS_GRAYSCALE;
   header.MultiScan = jpeg_has_multiple_scans(&c) != FALSE;
+  header.Scans = layout.Scans;
+  header.Blocks = CoefficientBlocks(c);
   return header;
 }
 
 void DecodeJPEG(std::span<const uint8_t> bytes, const TJPEGSettings& settings,
                 const TJPEGProgress& progress, Picture* picture, TRowSink* sink) {
-  Decompressor d(bytes, &progress);
+  const TJPEGLayout layout = ReadJPEGLayout(bytes);
+  Decompressor d(bytes.first(layout.End), &progress);
   jpeg_decompress_struct& c = d.Info();
   CodecContext& ctx = d.Context();
   // A stop by the progress handler before the size is settled leaves an
@@ -696,7 +776,8 @@ void DecodeJPEG(std::span<const uint8_t> bytes, const TJPEGSettings& settings,
 
   if (!step(+[](void* p) { jpeg_calc_output_dimensions(static_cast<j_decompress_ptr>(p)); }))
     return stoppedEarly();
-  CheckDecodeSize(c, bytes.size());
+  CheckDecodeSize(c);
+  CheckWork(ctx, c, layout.Scans);
   if (!step(+[](void* p) { jpeg_start_decompress(static_cast<j_decompress_ptr>(p)); }))
     return stoppedEarly();
 

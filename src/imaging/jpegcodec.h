@@ -24,12 +24,33 @@ struct TJPEGHeader {
   int Height = 0;
   bool Grayscale = false;  // the file's colour space
   bool MultiScan = false;
+  int Scans = 0;        // start-of-scan markers before the end marker
+  uint64_t Blocks = 0;  // coefficient blocks of all components
 };
+
+// No real encoder writes more scans than this; a file with more only burns time.
+inline constexpr int JPEGMaxScans = 500;
+// Scans times coefficient blocks that a multi-scan file may cost: each scan
+// visits every block again. A 48 MP progressive photo with the usual 10 scans
+// needs 11.4 million, a 100 MP one 23 million; a crafted 16000 x 16000 file
+// with 499 scans would need 2 billion (over a minute).
+inline constexpr uint64_t JPEGMaxScanBlocks = 64'000'000;
+
+// Where a JPEG file's markers say its scans are and where it ends.
+struct TJPEGLayout {
+  int Scans = 0;
+  size_t End = 0;  // just past the end marker, or the whole size without one
+};
+
+// Walks the markers without decoding anything. Bytes after the end marker
+// are not part of the file.
+TJPEGLayout ReadJPEGLayout(std::span<const uint8_t> bytes);
 
 // The header of a JPEG file held in memory (an image is required).
 TJPEGHeader ReadJPEGHeader(std::span<const uint8_t> bytes);
 
-// Decodes with the settings' decoding choices: into picture (replaced), or,
+// Decodes with the settings' decoding choices, after refusing a file whose
+// scans or work exceed the limits above: into picture (replaced), or,
 // when picture is null, to the sink a strip of rows at a time (see
 // TJPEGImage::DecodeTo). A stop by EAbort from progress returns normally,
 // the rows not decoded being zero. With a multi-scan file and

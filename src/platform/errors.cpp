@@ -99,6 +99,16 @@ std::string EscapeName(const std::string& name) {
   return out;
 }
 
+bool IsUtf8(const std::string& text) {
+  char32_t cp = 0;
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = DecodeUtf8(text, i, cp);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string FileMessage(const char* format, const std::string& path) {
   return Format(format, EscapeName(path).c_str());
 }

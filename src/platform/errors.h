@@ -93,9 +93,9 @@ inline constexpr const char* SAllNamesTaken =
 // A JPEG file with more scans than any real encoder writes (%d: the limit).
 inline constexpr const char* SJPEGTooManyScans =
     "JPEG ファイルのスキャンが多すぎます (%d を超えています)";
-// A JPEG header whose size is far beyond what its data could fill.
-inline constexpr const char* SJPEGDataTooShort =
-    "JPEG ファイルのデータが %d x %d の画像には少なすぎます";
+// A multi-scan JPEG whose scans times coefficient blocks exceed the budget.
+inline constexpr const char* SJPEGTooMuchWork =
+    "JPEG ファイルの復号に手間がかかりすぎます (%d スキャン x %llu ブロック)";
 inline constexpr const char* SFileTooLarge = "ファイル %s は大きすぎます";
 
 // printf-style formatting into a std::string (%s takes const char*).
@@ -114,6 +114,9 @@ std::string ErrorReport(const std::exception& error);
 // not UTF-8 and the backslash become escapes ("\x0A", "\xFF", "\\"), so
 // every name reads unambiguously and nothing in it can break the line.
 std::string EscapeName(const std::string& name);
+
+// Whether the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& text);
 
 // The message of a file failure (SFOpenError, SFCreateError), naming the path
 // as EscapeName shows it.

@@ -6,11 +6,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 
 // ---------------------------------------------------------------------------
 // Descriptors, writes and reads.
+
+TFileSystemCalls FileSystemCalls{
+    ::write,
+    ::close,
+    ::fsync,
+    [](int folder, const char* name, int flags, mode_t mode) {
+      return ::openat(folder, name, flags, mode);
+    },
+    ::linkat,
+};
 
 TFileHandle& TFileHandle::operator=(TFileHandle&& other) noexcept {
   if (this != &other) Reset(other.Release());
@@ -31,14 +42,14 @@ void TFileHandle::Reset(int fd) noexcept {
 int TFileHandle::Close() noexcept {
   if (FFd < 0) return 0;
   const int fd = Release();
-  return ::close(fd) == 0 ? 0 : errno;
+  return FileSystemCalls.Close(fd) == 0 ? 0 : errno;
 }
 
 int WriteAll(int fd, std::span<const uint8_t> data) {
   const uint8_t* p = data.data();
   size_t left = data.size();
   while (left > 0) {
-    const ssize_t written = ::write(fd, p, left);
+    const ssize_t written = FileSystemCalls.Write(fd, p, left);
     if (written < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -59,17 +70,18 @@ namespace {
 template <typename Bytes>
 int ReadAllInto(int fd, size_t maxSize, Bytes& out) {
   out.clear();
+  // One byte past the limit tells a file of exactly maxSize from a longer one;
+  // no limit at all must not wrap to none.
+  const size_t cap = maxSize < SIZE_MAX ? maxSize + 1 : SIZE_MAX;
   struct stat info {};
   // Sized once from the hint; a file that grows on is read on in steps.
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-    out.reserve(static_cast<size_t>(info.st_size) < maxSize ? static_cast<size_t>(info.st_size) + 1
-                                                            : maxSize + 1);
+    out.reserve(std::min(static_cast<size_t>(info.st_size) + 1, cap));
   size_t got = 0;
   for (;;) {
     if (got == out.size()) {
-      // One byte past the limit tells a file of exactly maxSize from a longer one.
       const size_t room = std::max<size_t>(out.capacity(), got + 65536);
-      out.resize(std::min(room, maxSize + 1));
+      out.resize(std::min(room, cap));
     }
     const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
     if (n < 0) {
@@ -211,7 +223,7 @@ bool Unsupported(int error) {
 // Flushes the data to the device. A file system that cannot sync says so
 // with EINVAL or EOPNOTSUPP: that is no failed write.
 int Sync(int fd) {
-  if (::fsync(fd) == 0 || errno == EINVAL || errno == EOPNOTSUPP) return 0;
+  if (FileSystemCalls.Fsync(fd) == 0 || errno == EINVAL || errno == EOPNOTSUPP) return 0;
   return errno;
 }
 
@@ -272,7 +284,7 @@ int TAtomicWriter::StageUnnamed(const TPathAt& target) {
   Discard();
   TFileHandle folder;
   if (const int error = DuplicateFolder(target, folder)) return error;
-  const int fd = ::openat(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, FMode);
+  const int fd = FileSystemCalls.OpenAt(folder.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, FMode);
   if (fd < 0) return errno;
   TFileHandle file(fd);
   if (const int error = WriteAll(fd, FData)) return error;
@@ -293,8 +305,8 @@ int TAtomicWriter::StageNamed(const TPathAt& target) {
   std::string name;
   for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
     name = FromPattern(FTempPattern);
-    const int fd =
-        ::openat(folder.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FMode);
+    const int fd = FileSystemCalls.OpenAt(folder.Get(), name.c_str(),
+                                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, FMode);
     if (fd < 0 && errno != EEXIST) return errno;
     file.Reset(fd);
   }
@@ -333,12 +345,14 @@ int TAtomicWriter::Publish(const std::string& path) {
       // Linking an unnamed file by its descriptor needs a privilege; its
       // /proc entry does not.
       int error = 0;
-      if (::linkat(FStagedFile.Get(), "", folder, name, AT_EMPTY_PATH) != 0) {
+      if (FileSystemCalls.LinkAt(FStagedFile.Get(), "", folder, name, AT_EMPTY_PATH) != 0) {
         error = errno;
         if (error == ENOENT || error == EPERM) {
           const std::string self = "/proc/self/fd/" + std::to_string(FStagedFile.Get());
           error =
-              ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+              FileSystemCalls.LinkAt(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0
+                  ? 0
+                  : errno;
         }
       }
       if (error == 0) {
@@ -356,7 +370,7 @@ int TAtomicWriter::Publish(const std::string& path) {
 
   if (FMethod == TMethod::Link) {
     if (const int error = StageNamed(target)) return error;
-    if (::linkat(FStagedFolder.Get(), FStagedName.c_str(), folder, name, 0) == 0) {
+    if (FileSystemCalls.LinkAt(FStagedFolder.Get(), FStagedName.c_str(), folder, name, 0) == 0) {
       Discard();
       FSpent = true;
       return 0;
@@ -391,13 +405,14 @@ int TAtomicWriter::Publish(const std::string& path) {
   return EOPNOTSUPP;
 }
 
-int TAtomicWriter::Replace(const std::string& path) {
+int TAtomicWriter::Replace(const std::string& path, bool exactMode) {
   if (FSpent) return EALREADY;
   TPathAt target;
   if (const int error = OpenParent(path, target)) return error;
   if (const int error = StageNamed(target)) return error;
-  if (::renameat(FStagedFolder.Get(), FStagedName.c_str(), target.Folder(), target.Name.c_str()) !=
-      0) {
+  if ((exactMode && ::fchmodat(FStagedFolder.Get(), FStagedName.c_str(), FMode, 0) != 0) ||
+      ::renameat(FStagedFolder.Get(), FStagedName.c_str(), target.Folder(), target.Name.c_str()) !=
+          0) {
     const int error = errno;
     Discard();
     return error;

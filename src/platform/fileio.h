@@ -41,6 +41,17 @@ class TFileHandle {
   int FFd = -1;
 };
 
+// The system calls that writing files makes, in one place so that tests can
+// make each of them fail or fall short. The program never changes them.
+struct TFileSystemCalls {
+  ssize_t (*Write)(int fd, const void* buffer, size_t count);
+  int (*Close)(int fd);
+  int (*Fsync)(int fd);
+  int (*OpenAt)(int folder, const char* name, int flags, mode_t mode);
+  int (*LinkAt)(int fromFolder, const char* from, int toFolder, const char* to, int flags);
+};
+extern TFileSystemCalls FileSystemCalls;
+
 // Writes every byte, retrying after interruptions and short writes.
 // 0 or an errno value (ENOSPC for a write that makes no progress).
 int WriteAll(int fd, std::span<const uint8_t> data);
@@ -131,8 +142,9 @@ class TAtomicWriter {
   int Publish(const std::string& path);
 
   // Replaces the file at path (or creates it). 0 or an errno value; on
-  // failure the old file is untouched and nothing is left behind.
-  int Replace(const std::string& path);
+  // failure the old file is untouched and nothing is left behind. With
+  // exactMode the new file gets the writer's mode whatever the umask.
+  int Replace(const std::string& path, bool exactMode = false);
 
   // The method Publish uses: it changes when a fallback was needed.
   TMethod Method() const { return FMethod; }

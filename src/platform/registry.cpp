@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -30,6 +31,7 @@ namespace {
 constexpr size_t kMaxFileSize = 1u << 20;
 
 constexpr std::string_view kSignature = "REGEDIT4";
+constexpr const char* kNotRegular = "not a regular file";
 constexpr std::string_view kSignature5 = "Windows Registry Editor Version 5.00";
 
 // Names compare like SameText: ASCII letters fold.
@@ -43,7 +45,8 @@ std::string Folded(std::string name) {
 // One logical line of a key file. Lines are written back as they were read
 // unless their value changes, so comments and other sections survive a write.
 struct Line {
-  enum Kind { Other, OwnHeader, OwnValue };
+  // OwnBroken: a malformed line inside the key's section, dropped on write.
+  enum Kind { Other, OwnHeader, OwnValue, OwnBroken };
   Kind kind = Other;
   std::string raw;  // the physical line(s), without the final line break
   std::string name;
@@ -181,10 +184,45 @@ bool ParseValueLine(std::string_view s, Line& line) {
   return ParseData(Trim(s.substr(pos + 1)), line);
 }
 
+// Text in another encoding than UTF-8 through iconv; false when it is not
+// valid there either.
+bool Convert(const char* from, std::string_view in, std::string& out) {
+  const iconv_t cd = ::iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out.assign(in.size() * 4 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  char* dst = out.data();
+  size_t dstLeft = out.size();
+  const bool ok = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1) &&
+                  ::iconv(cd, nullptr, nullptr, &dst, &dstLeft) != static_cast<size_t>(-1);
+  ::iconv_close(cd);
+  out.resize(out.size() - dstLeft);
+  return ok && srcLeft == 0;
+}
+
+// A text value not in UTF-8 was written in the system's code page, which for
+// this program is the Japanese one; failing that, each byte is a character.
+std::string TextFromFile(const std::string& bytes) {
+  if (IsUtf8(bytes)) return bytes;
+  std::string text;
+  if (!Convert("CP932", bytes, text)) Convert("ISO-8859-1", bytes, text);
+  return text;
+}
+
 // Splits a key file into logical lines. False when the file is not in the
-// export format or a value of this key's section is malformed; lines of other
-// sections are kept without looking into them.
-bool Parse(const std::string& content, const std::string& section, std::vector<Line>& lines) {
+// export format. A malformed line elsewhere is kept as it is; one in this
+// key's section is marked to be dropped when the key is written.
+bool Parse(std::string content, const std::string& section, std::vector<Line>& lines) {
+  // A UTF-16 export (the registry editor's own) is read as UTF-8 and written
+  // back as UTF-8 in the older format.
+  const bool utf16 = content.starts_with("\xFF\xFE");
+  if (utf16) {
+    std::string text;
+    Convert("UTF-16LE", std::string_view(content).substr(2, (content.size() - 2) & ~size_t{1}),
+            text);
+    content = std::move(text);
+  }
   std::vector<std::string> physical;
   size_t start = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
   while (start < content.size()) {
@@ -216,21 +254,26 @@ bool Parse(const std::string& content, const std::string& section, std::vector<L
     } else if (!signed_) {
       if (text != kSignature && text != kSignature5) return false;
       signed_ = true;
-    } else if (text.front() == '[') {
-      if (text.back() != ']') return false;
+      if (utf16) line.raw = kSignature;
+    } else if (text.front() == '[' && text.back() == ']') {
       inOwn = SameText(text.substr(1, text.size() - 2), section);
       if (inOwn) line.kind = Line::OwnHeader;
-    } else if (!isValue) {
-      return false;
     } else if (inOwn) {
-      if (!ParseValueLine(text, line)) return false;
-      line.kind = Line::OwnValue;
-      // A name given twice: the later one wins, in the earlier one's place.
-      // Looked up by key, so a hostile file of many names stays linear.
-      const auto [found, added] = seen.try_emplace(Folded(line.name), lines.size());
-      if (!added) {
-        lines[found->second] = std::move(line);
-        continue;
+      if (!isValue || !ParseValueLine(text, line)) {
+        line = Line();
+        line.kind = Line::OwnBroken;
+      } else {
+        line.kind = Line::OwnValue;
+        // A text ends at its first NUL, as it does when written.
+        if (line.type == REG_SZ || line.type == REG_EXPAND_SZ)
+          line.text = TextFromFile(line.text.substr(0, line.text.find('\0')));
+        // A name given twice: the later one wins, in the earlier one's place.
+        // Looked up by key, so a hostile file of many names stays linear.
+        const auto [found, added] = seen.try_emplace(Folded(line.name), lines.size());
+        if (!added) {
+          lines[found->second] = std::move(line);
+          continue;
+        }
       }
     }
     lines.push_back(std::move(line));
@@ -288,7 +331,8 @@ void SetValue(std::vector<Line>& lines, const std::string& section, Line value) 
 
 std::string Serialize(const std::vector<Line>& lines) {
   std::string out;
-  for (const Line& line : lines) out += line.raw + "\n";
+  for (const Line& line : lines)
+    if (line.kind != Line::OwnBroken) out += line.raw + "\n";
   return out;
 }
 
@@ -304,8 +348,9 @@ std::string TempPrefix(const std::string& path) { return path + ".tmp."; }
 // renames a complete new file over the old one, so a reader or a crash sees
 // either the old file or the new one; Publish makes a file that never
 // replaces one.
-TAtomicWriter KeyFileWriter(const std::string& path, const std::string& content) {
-  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", 0600);
+TAtomicWriter KeyFileWriter(const std::string& path, const std::string& content,
+                            mode_t mode = 0600) {
+  return TAtomicWriter(content, ExtractFileName(TempPrefix(path)) + "XXXXXX", mode);
 }
 
 // Temporary files that a crashed writer left behind. Only called under the
@@ -410,7 +455,9 @@ bool MakeFolders(const std::string& folder) {
     if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
     if (slash == std::string::npos) break;
   }
-  return LookupPath(folder) == PathKind::Directory;
+  if (LookupPath(folder) == PathKind::Directory) return true;
+  errno = ENOTDIR;  // something else has the folder's name
+  return false;
 }
 
 const char* RootName(HKEY root) {
@@ -481,11 +528,21 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   // Only a name nothing has is made: a link, even one leading nowhere, is
   // the user's and stays. Publishing never replaces, so it needs no lock: a
   // file another instance wrote meanwhile wins, and opening never waits.
-  if (EntryAt(fileName) == Entry::None && canCreate && MakeFolders(folder)) {
+  // Why a key could not be opened, for a write that then fails.
+  const auto refuse = [&](int error) {
+    FFailedFile = fileName;
+    FFailedReason = error != 0 ? SystemReason(error) : kNotRegular;
+    return false;
+  };
+  if (EntryAt(fileName) == Entry::None) {
+    if (!canCreate) return refuse(ENOENT);
+    if (!MakeFolders(folder)) return refuse(errno);
     const std::string empty = std::string(kSignature) + "\n\n[" + section + "]\n";
-    KeyFileWriter(fileName, empty).Publish(fileName);
+    if (const int error = KeyFileWriter(fileName, empty).Publish(fileName);
+        error != 0 && error != EEXIST)
+      return refuse(error);
   }
-  if (EntryAt(fileName) != Entry::Other) return false;
+  if (EntryAt(fileName) != Entry::Other) return refuse(0);
   auto data = std::make_unique<TKeyData>();
   data->readable = ReadKey(fileName, section, data->lines);
   FCurrentPath = std::move(path);
@@ -559,7 +616,10 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
     if (value.name.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
       throw failed(value.name);
   }
-  if (!KeyOpen()) throw failed(values.front().name);
+  if (!KeyOpen()) {
+    throw ERegistryException(Format(SRegSetDataFailed, values.front().name.c_str()), FFailedFile,
+                             FFailedReason);
+  }
   const WriteLock lock(FFileName);
   if (!lock.Locked()) {
     throw failed(values.front().name,
@@ -568,6 +628,14 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
   std::string target;
   if (const int error = FinalTarget(FFileName, target); error != 0)
     throw failed(values.front().name, std::strerror(error));
+  // Only a regular file is replaced: a pipe, device or folder at the end of a
+  // link stays what it is. A file without its owner's write bit is one the
+  // user locked, and stays too, whoever we run as.
+  struct stat info {};
+  const bool exists = ::lstat(target.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) throw failed(values.front().name, kNotRegular);
+  if (exists && (info.st_mode & S_IWUSR) == 0)
+    throw failed(values.front().name, std::strerror(EACCES));
   RemoveStaleTempFiles(target);
   // Start from the file as it is now, so a value another instance wrote
   // since this key was opened is kept. A file that cannot be parsed is not
@@ -585,7 +653,9 @@ void TRegistry::WriteValues(const std::vector<TValue>& values) {
   }
   const std::string content = Serialize(lines);
   if (content.size() > kMaxFileSize) throw failed(values.front().name, std::strerror(EFBIG));
-  if (const int error = KeyFileWriter(target, content).Replace(target); error != 0)
+  // The file keeps its permission bits.
+  const mode_t mode = exists ? info.st_mode & 07777 : 0600;
+  if (const int error = KeyFileWriter(target, content, mode).Replace(target, exists); error != 0)
     throw failed(values.front().name, std::strerror(error));
   FData->readable = true;
   FData->lines = std::move(lines);

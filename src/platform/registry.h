@@ -10,6 +10,11 @@
 //   "B1_01"=dword:00000000
 //   "B5_03"="(ここに文字を入力)"
 //
+// Parsing is line-tolerant: a malformed line outside the key's section is
+// written back unchanged, one inside it is dropped at the next write. UTF-16
+// exports are read and written back as UTF-8; a text that is not UTF-8 is
+// read as CP932, failing that as Latin-1.
+//
 // Opening a key reads and parses its file once: reads answer from that copy,
 // so one load sees one version of the file however many values it reads.
 // Writes replace the file atomically under a lock (waiting at most 2 seconds
@@ -71,7 +76,10 @@ class TRegistry {
   std::string ReadString(const std::string& name) const;
 
   // Writes replace a value of the same name where it stands, or append a new
-  // one; a failure raises ERegistryException "'name' の設定に失敗しました".
+  // one; a failure raises ERegistryException "'name' の設定に失敗しました",
+  // naming the key file (or the one a failed OpenKey tried) and the reason.
+  // Only a regular file is replaced, keeping its permission bits; one whose
+  // owner may not write it is left alone (EACCES), even for root.
   // A write that would grow the file past what a read accepts (1 MiB) fails.
   // Strings end at their first NUL, as registry strings do. Through a
   // symbolic link the file it leads to is replaced (made, if its folder
@@ -104,4 +112,7 @@ class TRegistry {
   std::string FCurrentPath;
   std::string FFileName;
   std::unique_ptr<TKeyData> FData;  // the file as parsed when opened or last written
+  // The file the last failed OpenKey tried and why, for a write's report.
+  std::string FFailedFile;
+  std::string FFailedReason;
 };

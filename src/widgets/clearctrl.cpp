@@ -42,13 +42,24 @@ bool Store(T& field, const std::type_identity_t<T>& value) {
   return true;
 }
 
+// Qt gives a null image, not an exception, where memory runs out.
+void CheckAllocated(const QImage& image, int width, int height) {
+  if (image.isNull() && width > 0 && height > 0) throw EOutOfMemory(SOutOfMemory);
+}
+
 QImage Filled(int width, int height, QRgb colour) {
   QImage image(width, height, QImage::Format_RGB32);
+  CheckAllocated(image, width, height);
   image.fill(colour);
   return image;
 }
 
-QRgb* Row(QImage& image, int y) { return reinterpret_cast<QRgb*>(image.scanLine(y)); }
+// A shared image is copied here first, which may fail as above.
+QRgb* Row(QImage& image, int y) {
+  uchar* row = image.scanLine(y);
+  if (row == nullptr) throw EOutOfMemory(SOutOfMemory);
+  return reinterpret_cast<QRgb*>(row);
+}
 const QRgb* Row(const QImage& image, int y) {
   return reinterpret_cast<const QRgb*>(image.constScanLine(y));
 }

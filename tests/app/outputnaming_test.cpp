@@ -1,7 +1,9 @@
 #include "app/outputnaming.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -174,6 +176,45 @@ std::pair<int, int> FrameOf(const std::string& file) {
     pos += 2 + (p[pos + 2] << 8 | p[pos + 3]);
   }
   return {0, 0};
+}
+
+TEST(OutputNaming, OnlyADeadWritersTemporaryOfThisBootIsSwept) {
+  TempFolder folder("naming");
+  // A writer that must use a named temporary, killed while it writes.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FileSystemCalls.Write = [](int, const void*, size_t) -> ssize_t {
+      for (;;) ::pause();
+    };
+    const std::string bytes = "never finished";
+    TAtomicWriter(bytes, OutputTempPattern(), 0666, TAtomicWriter::TMethod::Link)
+        .Publish(folder.Path() + "x.jpg");
+    ::_exit(1);
+  }
+  const std::string mine = OutputTempPattern();  // this process, alive
+  const std::string prefix = mine.substr(0, mine.find('-') + 1);
+  const std::string boot = mine.substr(mine.find('-', prefix.size()) + 1, 32);
+  const std::string dead = prefix + std::to_string(child) + "-";
+  auto names = [&] { return folder.Names(); };
+  for (int i = 0; i < 500 && names().empty(); ++i) ::usleep(10000);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ASSERT_EQ(names().size(), 1u);
+  const std::string killed = *names().begin();
+  EXPECT_TRUE(killed.starts_with(dead + boot + "-")) << killed;
+  const std::set<std::string> kept = {
+      prefix + std::to_string(::getpid()) + "-" + boot + "-Ab12Cd.tmp",  // a live writer's
+      dead + std::string(32, '0') + "-Ab12Cd.tmp",                       // another boot's
+      dead + boot + "-Ab12Cd.tmp.jpg",                                   // not the pattern
+      dead + boot + "-Ab12C.tmp",
+      ".加工済-Ab12Cd.tmp",
+  };
+  for (const std::string& name : kept) WriteBytes(folder.Path() + name, "");
+  EXPECT_EQ(Save(folder.Path() + "a.bmp", "saved"), folder.Path() + "加工済_a.jpg");
+  std::set<std::string> left = kept;
+  left.insert("加工済_a.jpg");
+  EXPECT_EQ(names(), left);
 }
 
 TEST(OutputNaming, SavePunchedWritesABaselineColourJpegOfThePicture) {

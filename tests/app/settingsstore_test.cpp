@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <atomic>
@@ -112,11 +113,12 @@ TEST(SettingsStore, LoadTakesTheStoredStatesAndSaveWritesThemBack) {
 }
 
 // The message of the ERegistryException a save raises, "" when none.
-std::string SaveFailure(const PunchSettings& settings) {
+// The failure's message, or with report its whole two-line report.
+std::string SaveFailure(const PunchSettings& settings, bool report = false) {
   try {
     SavePunchSettings(settings);
   } catch (const ERegistryException& e) {
-    return e.Message();
+    return report ? ErrorReport(e) : e.Message();
   }
   return "";
 }
@@ -195,6 +197,20 @@ TEST(SettingsStore, SaveReplacesTheFileWholeOrNotAtAll) {
   second.imprintText.assign(2u << 20, 'x');
   EXPECT_EQ(SaveFailure(second), "'B1_01' の設定に失敗しました");
   EXPECT_EQ(ReadBytes(config.KeyFile()), firstFile);
+
+  // The file's permission bits survive a save; without the owner's write bit
+  // the user has locked it, and it stays as it is even for root.
+  second.imprintText = "second";
+  std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0664));
+  const mode_t mask = ::umask(022);  // would take the group's write bit from a new file
+  SavePunchSettings(second);
+  ::umask(mask);
+  EXPECT_EQ(std::filesystem::status(config.KeyFile()).permissions(), std::filesystem::perms(0664));
+  const std::string secondFile = ReadBytes(config.KeyFile());
+  std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0444));
+  EXPECT_EQ(SaveFailure(first, true),
+            "'B1_01' の設定に失敗しました.\n" + config.KeyFile().string() + ": Permission denied");
+  EXPECT_EQ(ReadBytes(config.KeyFile()), secondFile);
 }
 
 TEST(SettingsStore, AHeldLockDelaysLoadAndSaveAtMostBriefly) {
@@ -274,6 +290,25 @@ TEST(SettingsStore, ALinkInPlaceOfTheFileIsReadAndWrittenThrough) {
   PunchSettings again;
   LoadPunchSettings(again);
   EXPECT_EQ(again.PressedButton(4), 3);
+
+  // A link to a pipe or a folder: the defaults, and a save fails saying
+  // why, leaving what the link leads to as it is.
+  for (const char* target : {"pipe", "folder"}) {
+    SCOPED_TRACE(target);
+    const fs::path node = elsewhere / target;
+    if (target == std::string("pipe"))
+      ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    else
+      fs::create_directory(node);
+    fs::remove(link);
+    fs::create_symlink(node, link);
+    PunchSettings other;
+    EXPECT_EQ(Loaded(other), kDefaults);
+    EXPECT_EQ(SaveFailure(chosen, true),
+              "'B1_01' の設定に失敗しました.\n" + link.string() + ": not a regular file");
+    EXPECT_EQ(fs::status(node).type(),
+              target == std::string("pipe") ? fs::file_type::fifo : fs::file_type::directory);
+  }
 
   // A link in a loop, or into a missing folder: the defaults, and a save
   // fails as a write failure, leaving the link as it is.

@@ -304,15 +304,28 @@ TEST_F(SettingWindowTest, OkBeforeTheLoadKeepsWhatWasStored) {
 }
 
 TEST_F(SettingWindowTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
-  std::filesystem::create_directories(config.KeyFile());  // nothing can be written there
-  auto window = OpenLoaded();
-  Click(window->GroupButton(1, 1));
-  testing::internal::CaptureStderr();
-  Click(Control(*window, "ShapeButton0_1"));
-  const std::string reported = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_NE(reported.find("'B1_01' の設定に失敗しました"), std::string::npos) << reported;
-  EXPECT_EQ(PressedButtons(*window)[0], 1);  // the choice is still there to try again
+  // A folder where the file belongs, and a file its owner may not write.
+  for (const char* reason : {"not a regular file", "Permission denied"}) {
+    std::filesystem::remove_all(config.KeyFile());
+    if (reason == std::string("Permission denied")) {
+      Store({2, 1, 1, 1, 1, 2}, "locked");
+      std::filesystem::permissions(config.KeyFile(), std::filesystem::perms(0444));
+    } else {
+      std::filesystem::create_directories(config.KeyFile());
+    }
+    auto window = OpenLoaded();
+    Click(window->GroupButton(1, 1));
+    testing::internal::CaptureStderr();
+    Click(Control(*window, "ShapeButton0_1"));
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_NE(reported.find("'B1_01' の設定に失敗しました.\n" + config.KeyFile().string() + ": " +
+                            reason + "\n"),
+              std::string::npos)
+        << reported;
+    EXPECT_EQ(PressedButtons(*window)[0], 1);  // the choice is still there to try again
+    window->close();
+  }
 }
 
 TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWhole) {

@@ -10,6 +10,7 @@
 #include "imaging/picture.h"
 #include "platform/errors.h"
 #include "support/files.h"
+#include "support/report.h"
 #include "support/tempfolder.h"
 
 namespace {
@@ -90,18 +91,28 @@ Bytes Rows(std::vector<Bytes> rows, bool topDown = false) {
 
 Rgb Colour(int i) { return {uint8_t(i * 37), uint8_t(255 - i), uint8_t(i * 11 + 5)}; }
 
-// message == nullptr: any message.
+// Loaded from memory and from a file; message == nullptr: any message. The
+// file's failure names it and says why.
 template <typename E>
 void ExpectError(const std::string& name, const Bytes& bytes, const char* message = nullptr) {
-  try {
-    Load(name, bytes);
-    ADD_FAILURE() << name << " loaded";
-  } catch (const E& e) {
-    if (message) {
-      EXPECT_EQ(e.Message(), message) << name;
+  static const TempFolder folder("bmpreject");
+  const std::string path = folder.Path() + name + ".bmp";
+  WriteBytes(path, bytes);
+  for (const bool fromFile : {false, true}) {
+    try {
+      if (fromFile)
+        Picture().LoadFromFile(path);
+      else
+        Load(name, bytes);
+      ADD_FAILURE() << name << " loaded";
+    } catch (const E& e) {
+      if (message) {
+        EXPECT_EQ(e.Message(), message) << name;
+      }
+      if (fromFile) ExpectFileReport(e, path);
+    } catch (const Exception& e) {
+      ADD_FAILURE() << name << " failed with the wrong class: " << e.Message();
     }
-  } catch (const Exception& e) {
-    ADD_FAILURE() << name << " failed with the wrong class: " << e.Message();
   }
 }
 

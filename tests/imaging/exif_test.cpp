@@ -49,20 +49,25 @@ TEST(Exif, ReadsTheOrientationWhereverTheHeaderPutsIt) {
   const Bytes exif6 = Segment(0xE1, ExifBody(6, true));
   const Bytes jfif = Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
   const Bytes xmp = Segment(0xE1, {'h', 't', 't', 'p', ':', '/', '/', 'n', 's', 0});
-  // After a JFIF header, an XMP block and fill bytes; the first Exif block
-  // decides.
-  Bytes fill{0xFF, 0xFF};
-  fill.insert(fill.end(), exif6.begin(), exif6.end());
-  EXPECT_EQ(Read(WithSegments(Jpeg(), {jfif, xmp, fill})), 6);
+  // After a JFIF header, an XMP block and one to three fill bytes; the first
+  // Exif block decides.
+  for (size_t fills = 1; fills <= 3; ++fills) {
+    Bytes fill(fills, 0xFF);
+    fill.insert(fill.end(), exif6.begin(), exif6.end());
+    EXPECT_EQ(Read(WithSegments(Jpeg(), {jfif, xmp, fill})), 6) << fills;
+  }
   EXPECT_EQ(Read(WithSegments(Jpeg(), {exif6, Segment(0xE1, ExifBody(3, false))})), 6);
 
   // Nothing to find: no Exif block, an Exif block after the image data has
   // begun, or the tag only in the thumbnail's directory.
   EXPECT_EQ(Read(Jpeg()), 1);
   EXPECT_EQ(Read(WithSegments(Jpeg(), {jfif, xmp})), 1);
-  Bytes late = Jpeg();
-  late.insert(late.end() - 2, exif6.begin(), exif6.end());
-  EXPECT_EQ(Read(late), 1);
+  // The walk ends at the start of scan, even where a marker follows at once.
+  for (const size_t fromEnd : {4, 2}) {
+    Bytes late = Jpeg();
+    late.insert(late.end() - static_cast<ptrdiff_t>(fromEnd), exif6.begin(), exif6.end());
+    EXPECT_EQ(Read(late), 1) << fromEnd;
+  }
   TiffWriter t{false, {'E', 'x', 'i', 'f', 0, 0, 'I', 'I'}};
   t.U16(42);
   t.U32(8);

@@ -20,10 +20,12 @@
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/jpegcodec.h"
 #include "imaging/rowsink.h"
 #include "platform/errors.h"
 #include "support/codedpicture.h"
 #include "support/files.h"
+#include "support/report.h"
 #include "support/tempfolder.h"
 
 namespace fs = std::filesystem;
@@ -308,8 +310,8 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
   } catch (const EJPEG& e) {
     // The report names the file read and gives the codec's own words.
     EXPECT_EQ(e.Message(), Format(SJPEGError, JERR_INPUT_EMPTY));
-    EXPECT_EQ(e.FileName(), dir.Path() + "empty.jpg");
     EXPECT_EQ(e.Reason(), "Empty input file");
+    ExpectFileReport(e, dir.Path() + "empty.jpg");
   }
   EXPECT_TRUE(empty.HasBitmap());
   EXPECT_TRUE(empty.Bitmap().Empty());
@@ -335,35 +337,83 @@ TEST(JPEGImage, DamagedAndHostileFilesFailClearly) {
   EXPECT_EQ(cut.Height(), 48);
   for (int x = 0; x < 64; ++x) EXPECT_NEAR(cut.Pixel(x, 0).r, original.Pixel(x, 0).r, 10);
 
-  // A header promising far more than its data can fill.
-  Bytes huge = Encode(CodedPicture(16, 16, kSmooth));
-  const uint8_t sof0[2] = {0xFF, 0xC0};
-  const size_t sof = size_t(std::search(huge.begin(), huge.end(), sof0, sof0 + 2) - huge.begin());
-  auto setSize = [&](int w, int h) {
-    huge[sof + 5] = uint8_t(h >> 8), huge[sof + 6] = uint8_t(h);
-    huge[sof + 7] = uint8_t(w >> 8), huge[sof + 8] = uint8_t(w);
+  // Limits of the reader: the message of a codec error and the limit as the
+  // reason ("" when decoded). A refusal comes before any work, which the
+  // handler stops at once.
+  auto refusal = [&](const Bytes& bytes, bool buffered = false) -> std::string {
+    const std::string path = dir.Path() + "refused.jpg";
+    WriteBytes(path, bytes);
+    TJPEGImage j;
+    j.ProgressiveDecode = buffered;
+    j.OnProgress = [](TJPEGImage&, int) { throw EAbort(""); };
+    try {
+      j.LoadFromFile(path);
+      j.Decode();
+    } catch (const EJPEG& e) {
+      ExpectFileReport(e, path);
+      return e.Message() + " / " + e.Reason();
+    }
+    return "";
   };
-  setSize(15000, 15000);
+  auto refused = [](int code, const std::string& reason) {
+    return Format(SJPEGError, code) + " / " + reason;
+  };
+  Bytes huge = Encode(CodedPicture(16, 16, kSmooth));
+  auto setSize = [](Bytes& file, int w, int h, uint8_t sofType = 0xC0) {
+    const uint8_t sofMarker[2] = {0xFF, sofType};
+    const size_t at =
+        size_t(std::search(file.begin(), file.end(), sofMarker, sofMarker + 2) - file.begin());
+    file[at + 5] = uint8_t(h >> 8), file[at + 6] = uint8_t(h);
+    file[at + 7] = uint8_t(w >> 8), file[at + 8] = uint8_t(w);
+  };
+  // A header promising far more than its data holds is still a size we take.
+  setSize(huge, 15000, 15000);
   jpeg.LoadFromMemory(huge.data(), huge.size());
   EXPECT_EQ(jpeg.Width(), 15000);
-  EXPECT_EQ(MessageOf<EJPEG>([&] { jpeg.Decode(); }), Format(SJPEGDataTooShort, 15000, 15000));
-  setSize(65000, 65000);
-  EXPECT_EQ(MessageOf<EJPEG>([&] { DecodeBytes(Seed("huge-header.jpg", huge)); }),
-            Format(SPictureTooLarge, 65000, 65000));
+  setSize(huge, 65000, 65000);
+  EXPECT_EQ(refusal(Seed("huge-header.jpg", huge)),
+            refused(JERR_IMAGE_TOO_BIG, Format(SPictureTooLarge, 65000, 65000)));
 
-  // A progressive file whose last scan repeats 600 times.
-  Bytes scans = WriteRaw(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64, 77), true);
-  const auto last = std::find_end(scans.begin(), scans.end(), sos, sos + 2);
-  const Bytes scan(last, scans.end() - 2);
-  scans.resize(scans.size() - 2);
-  for (int i = 0; i < 600; ++i) scans.insert(scans.end(), scan.begin(), scan.end());
-  scans.insert(scans.end(), {0xFF, 0xD9});
-  Seed("many-scans.jpg", scans);
+  // A progressive grey file whose last scan repeats: the scans are counted
+  // from the markers, stuffed bytes and restarts inside a scan being data.
+  const Bytes base = WriteRaw(8, 8, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, false, Bytes(64, 77), true);
+  const int baseScans = ReadJPEGHeader(base).Scans;
+  EXPECT_EQ(baseScans, 6);
+  const auto last = std::find_end(base.begin(), base.end(), sos, sos + 2);
+  Bytes scan(last, base.end() - 2);
+  scan.insert(scan.end(), {0xFF, 0x00, 0xFF, 0xD3, 0xFF, 0xFF, 0x00});
+  auto withScans = [&](int count, const Bytes& tail = {}) {
+    Bytes file(base.begin(), base.end() - 2);
+    for (int i = baseScans; i < count; ++i) file.insert(file.end(), scan.begin(), scan.end());
+    file.insert(file.end(), {0xFF, 0xD9});
+    file.insert(file.end(), tail.begin(), tail.end());
+    return file;
+  };
+  const Bytes scans = Seed("many-scans.jpg", withScans(JPEGMaxScans + 1));
+  EXPECT_EQ(ReadJPEGHeader(scans).Scans, JPEGMaxScans + 1);
   for (bool buffered : {false, true})
-    EXPECT_EQ(MessageOf<EJPEG>([&] {
-                DecodeBytes(scans, [buffered](TJPEGImage& j) { j.ProgressiveDecode = buffered; });
-              }),
-              Format(SJPEGTooManyScans, 500));
+    EXPECT_EQ(refusal(scans, buffered),
+              refused(JERR_BAD_PROGRESSION, Format(SJPEGTooManyScans, JPEGMaxScans)));
+  // What follows the end marker, however scan-like, is not part of the file.
+  const Bytes padded = withScans(JPEGMaxScans, scans);
+  EXPECT_EQ(ReadJPEGHeader(padded).Scans, JPEGMaxScans);
+  EXPECT_EQ(DecodeBytes(padded).Pixel(3, 3), (Rgb{77, 77, 77}));
+
+  // Scans times coefficient blocks up to the budget are decoded, one block
+  // row more is refused.
+  const int budgetScans = 100, columns = 800;
+  const int budgetRows = int(JPEGMaxScanBlocks / budgetScans / columns);
+  ASSERT_EQ(uint64_t(budgetScans) * columns * budgetRows, JPEGMaxScanBlocks);
+  Bytes work = withScans(budgetScans);
+  for (const int rows : {budgetRows, budgetRows + 1}) {
+    setSize(work, columns * 8, rows * 8, 0xC2);
+    const uint64_t blocks = ReadJPEGHeader(work).Blocks;
+    EXPECT_EQ(blocks, uint64_t(columns) * rows);
+    EXPECT_EQ(refusal(work), rows == budgetRows
+                                 ? ""
+                                 : refused(JERR_IMAGE_TOO_BIG, Format(SJPEGTooMuchWork, budgetScans,
+                                                                      (unsigned long long)blocks)));
+  }
 }
 
 TEST(JPEGImage, AssignSharesDataAndSizeCannotChange) {

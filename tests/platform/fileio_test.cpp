@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -26,8 +27,11 @@ TEST(FileIO, ReadsAreBoundedAndOnlyRegularFilesAreRead) {
   const std::string file = folder.Path() + "ten";
   WriteBytes(file, "0123456789");
   std::vector<uint8_t> bytes;
-  EXPECT_EQ(ReadFile(file, 10, bytes), 0);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "0123456789");
+  // Up to the limit exactly, and with no limit at all.
+  for (const size_t limit : {size_t{10}, SIZE_MAX}) {
+    EXPECT_EQ(ReadFile(file, limit, bytes), 0);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "0123456789");
+  }
   std::string text = "old";
   EXPECT_EQ(ReadFile(file, 9, text), EFBIG);
   EXPECT_TRUE(text.empty());
@@ -48,7 +52,7 @@ TEST(FileIO, ReadsAreBoundedAndOnlyRegularFilesAreRead) {
     ASSERT_GE(::fcntl(ends[1], F_SETPIPE_SZ, 1 << 20), 0);
     ASSERT_EQ(WriteAll(writer.Get(), std::string_view(many)), 0);
   }
-  EXPECT_EQ(ReadAll(reader.Get(), many.size(), text), 0);
+  EXPECT_EQ(ReadAll(reader.Get(), SIZE_MAX, text), 0);
   EXPECT_EQ(text, many);
 }
 
@@ -166,6 +170,97 @@ TEST(AtomicWriter, WithoutLinksOrExclusiveRenameItRefusesRatherThanWriteInPlace)
   TAtomicWriter writer(std::string_view("bytes"), ".t-XXXXXX", 0666, TMethod::Unsupported);
   EXPECT_EQ(writer.Publish(folder.Path() + "a.jpg"), EOPNOTSUPP);
   EXPECT_TRUE(folder.Names().empty());
+}
+
+// Faults the writer's system calls meet, one kind at a time. Hit counts the
+// faulty calls made.
+struct Fault {
+  // clang-format off
+  enum Kind { None, ShortWrite, Interrupted, WriteFails, CloseFails, SyncFails, NoTmpFile,
+              NoLink, NoProc, NoLinkByDescriptor };
+  // clang-format on
+  static inline Kind kind = None;
+  static inline int calls = 0;
+  static bool Hit(bool when) { return when && ++calls; }
+  static int Failed(int error) { return errno = error, -1; }
+
+  static ssize_t Write(int fd, const void* buffer, size_t count) {
+    if (Hit(kind == Interrupted && calls < 3)) return Failed(EINTR);
+    if (Hit(kind == WriteFails)) return Failed(EIO);
+    return ::write(fd, buffer, Hit(kind == ShortWrite && count > 1) ? count / 2 : count);
+  }
+  static int Close(int fd) {
+    return ::close(fd) == 0 && !Hit(kind == CloseFails) ? 0 : Failed(EIO);
+  }
+  static int Fsync(int fd) { return Hit(kind == SyncFails) ? Failed(EIO) : ::fsync(fd); }
+  static int OpenAt(int folder, const char* name, int flags, mode_t mode) {
+    if (Hit(kind == NoTmpFile && (flags & O_TMPFILE) == O_TMPFILE)) return Failed(EOPNOTSUPP);
+    return ::openat(folder, name, flags, mode);
+  }
+  // What a FAT card says to every hard link, and a system without /proc.
+  static int LinkAt(int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    if (Hit(kind == NoLink && (flags & AT_SYMLINK_FOLLOW) == 0)) return Failed(EPERM);
+    if (Hit((kind == NoProc || kind == NoLinkByDescriptor) && (flags & AT_EMPTY_PATH) != 0))
+      return Failed(EPERM);
+    if (Hit((kind == NoProc || kind == NoLink) && std::string_view(from).starts_with("/proc/")))
+      return Failed(ENOENT);
+    return ::linkat(fromFolder, from, toFolder, to, flags);
+  }
+};
+
+TEST(AtomicWriter, EveryFaultOfTheSystemCallsFailsCleanlyOrFallsBack) {
+  const TFileSystemCalls real = FileSystemCalls;
+  FileSystemCalls = {Fault::Write, Fault::Close, Fault::Fsync, Fault::OpenAt, Fault::LinkAt};
+  const std::string data(100000, 'd');
+  const struct {
+    Fault::Kind fault;
+    TMethod method;  // the writer's first choice
+    int published;   // what Publish says
+    TMethod used;    // the method it ends with
+  } cases[] = {
+      {Fault::ShortWrite, TMethod::TmpFile, 0, TMethod::TmpFile},
+      {Fault::ShortWrite, TMethod::Link, 0, TMethod::Link},
+      {Fault::Interrupted, TMethod::TmpFile, 0, TMethod::TmpFile},
+      {Fault::Interrupted, TMethod::Rename, 0, TMethod::Rename},
+      {Fault::WriteFails, TMethod::TmpFile, EIO, TMethod::TmpFile},
+      {Fault::WriteFails, TMethod::Link, EIO, TMethod::Link},
+      {Fault::CloseFails, TMethod::Link, EIO, TMethod::Link},
+      {Fault::CloseFails, TMethod::Rename, EIO, TMethod::Rename},
+      {Fault::SyncFails, TMethod::TmpFile, EIO, TMethod::TmpFile},
+      {Fault::SyncFails, TMethod::Link, EIO, TMethod::Link},
+      {Fault::NoTmpFile, TMethod::TmpFile, 0, TMethod::Link},
+      {Fault::NoProc, TMethod::TmpFile, 0, TMethod::Link},
+      {Fault::NoLinkByDescriptor, TMethod::TmpFile, 0, TMethod::TmpFile},
+      {Fault::NoLink, TMethod::TmpFile, 0, TMethod::Rename},
+      {Fault::NoLink, TMethod::Link, 0, TMethod::Rename},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "fault " << c.fault << ", method " << int(c.method));
+    TempFolder folder("faults");
+    Fault::kind = c.fault;
+    Fault::calls = 0;
+    TAtomicWriter writer(data, ".t-XXXXXX", 0666, c.method);
+    EXPECT_EQ(writer.Publish(folder.Path() + "a.jpg"), c.published);
+    EXPECT_GT(Fault::calls, 0);  // the fault was met
+    EXPECT_EQ(writer.Method(), c.used);
+    Fault::kind = Fault::None;
+    // All of the bytes under the name, or nothing at all in the folder.
+    if (c.published == 0) {
+      EXPECT_EQ(ReadBytes(folder.Path() + "a.jpg"), data);
+      EXPECT_EQ(folder.Names(), std::set<std::string>{"a.jpg"});
+    } else {
+      EXPECT_TRUE(folder.Names().empty());
+    }
+    // Replace stages a named temporary: a fault there leaves the old file.
+    if (c.fault <= Fault::SyncFails && c.method == TMethod::Link) {
+      WriteBytes(folder.Path() + "old", "old");
+      Fault::kind = c.fault;
+      EXPECT_EQ(TAtomicWriter(data).Replace(folder.Path() + "old"), c.published);
+      Fault::kind = Fault::None;
+      EXPECT_EQ(ReadBytes(folder.Path() + "old"), c.published == 0 ? data : "old");
+    }
+  }
+  FileSystemCalls = real;
 }
 
 TEST(AtomicWriter, ReplaceSwapsTheWholeFileAndKeepsItsTemporaryNameOutOfSight) {

@@ -151,25 +151,72 @@ TEST(Registry, ReadsHandWrittenFilesAndKeepsTheirOtherLines) {
       << text;
 }
 
-TEST(Registry, UnparsableFileFailsReadsAndAWriteStartsOver) {
+TEST(Registry, MalformedLinesAreSkippedAndKeptOnlyOutsideTheKey) {
   TempConfigHome config;
   const std::string good = kHeader + "\"Keep\"=dword:00000001\n";
-  for (const std::string& garbage :
-       {std::string("\"Keep\"=dword:00000001\n"), good + "\"Bad\"=dword:12345678Z\n",
-        good + "\"Bad\"=\"open\n", good + "\"Bad\"=\"a\\nb\"\n", good + "stray words\n",
-        good + "\"Bad\"=hex(2):e3,,00\n", good + "[unclosed\n"}) {
-    WriteBytes(config.KeyFile(), garbage);
+  const std::string foreign = "\n[HKEY_CURRENT_USER\\Software\\Other]\n\"X\"=what ever\nstray\n";
+  const std::string fresh = "\"Fresh\"=dword:00000009\n";
+  struct Case {
+    std::string file, written;  // written: the file after a write of Fresh
+    int keep;                   // the value read, -1 when reads fail
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           // Not an export at all: nothing is read and a write starts over.
+           {"\"Keep\"=dword:00000001\n", kHeader + fresh, -1},
+           // Broken lines in the key are skipped and dropped when it is written.
+           {good + "\"Bad\"=dword:12345678Z\n", good + fresh, 1},
+           {good + "\"Bad\"=\"open\n\"Bad\"=\"a\\nb\"\nstray words\n", good + fresh, 1},
+           {good + "\"Bad\"=hex(2):e3,,00\n[unclosed\n\"Keep\"=dword:\n", good + fresh, 1},
+           // Other sections and lines outside any key stay as they were.
+           {"REGEDIT4\nloose line\n" + foreign +
+                "\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n",
+            "REGEDIT4\nloose line\n" + foreign +
+                "\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n" + fresh,
+            -1},
+           {good + foreign, good + fresh + foreign, 1},
+       }) {
+    SCOPED_TRACE(c.file);
+    WriteBytes(config.KeyFile(), c.file);
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(kKey, false));
-    EXPECT_NE(Failure([&] { reg.ReadInteger("Keep"); }), "") << garbage;
-    EXPECT_FALSE(reg.ValueExists("Keep")) << garbage;
+    EXPECT_EQ(reg.ValueExists("Keep"), c.keep >= 0);
+    if (c.keep >= 0) {
+      EXPECT_EQ(reg.ReadInteger("Keep"), c.keep);
+    }
+    EXPECT_FALSE(reg.ValueExists("Bad"));
     reg.WriteInteger("Fresh", 9);
-    EXPECT_EQ(ReadBytes(config.KeyFile()), kHeader + "\"Fresh\"=dword:00000009\n");
+    EXPECT_EQ(ReadBytes(config.KeyFile()), c.written);
   }
   fs::resize_file(config.KeyFile(), 2u << 20);  // too big to be read into memory
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey(kKey, false));
   EXPECT_NE(Failure([&] { reg.ReadInteger("Fresh"); }), "");
+}
+
+TEST(Registry, OtherEncodingsAreReadAndWrittenBackAsUtf8) {
+  TempConfigHome config;
+  // The registry editor's own export: UTF-16LE with a byte order mark.
+  const std::u16string exported =
+      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+      u"\"名前\"=\"値\"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\r\n"
+      u"\"Text\"=\"日本語\"\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : exported) bytes += {char(c & 0xFF), char(c >> 8)};
+  WriteBytes(config.KeyFile(), bytes);
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey(kKey, false));
+  EXPECT_EQ(reg.ReadString("Text"), "日本語");
+  reg.WriteInteger("N", 1);
+  EXPECT_EQ(ReadBytes(config.KeyFile()),
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Other]\n\"名前\"=\"値\"\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n"
+            "\"Text\"=\"日本語\"\n\"N\"=dword:00000001\n");
+
+  // A text in the Japanese code page, and bytes that are not even that.
+  WriteBytes(config.KeyFile(), kHeader + "\"Sjis\"=\"\x93\xfa\x96\x7b\"\n\"Latin\"=\"caf\xe9\"\n");
+  ASSERT_TRUE(reg.OpenKey(kKey, false));
+  EXPECT_EQ(reg.ReadString("Sjis"), "日本");
+  EXPECT_EQ(reg.ReadString("Latin"), "caf\u00e9");
 }
 
 TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
@@ -192,12 +239,15 @@ TEST(Registry, FailedWriteNamesTheValueAndLeavesNothingBehind) {
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }), "'B1_02' の設定に失敗しました");
   // The report says which file and why, not only which value.
   EXPECT_EQ(Failure([&] { reg.WriteInteger("B1_02", 0); }, true),
-            config.KeyFile().string() + ": " + std::strerror(EISDIR));
+            config.KeyFile().string() + ": not a regular file");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);  // key folder and lock
   fs::remove_all(folder);
   WriteBytes(folder, "a file where the key's folder belongs");
   EXPECT_EQ(Failure([&] { reg.WriteString("B5_03", "x"); }), "'B5_03' の設定に失敗しました");
+  // A key that cannot be opened names the file it tried in the write's report.
   EXPECT_FALSE(reg.OpenKey(kKey, true));
+  EXPECT_EQ(Failure([&] { reg.WriteString("B5_03", "x"); }, true),
+            config.KeyFile().string() + ": " + std::strerror(ENOTDIR));
 }
 
 TEST(Registry, ConcurrentAndCrashingWritersNeverLoseOrTearTheFile) {
