@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <algorithm>
 #include <type_traits>
 #include <vector>
@@ -588,8 +589,10 @@ void TClearControl::mouseMoveEvent(QMouseEvent* event) {
 void TClearControl::Click(QPoint position) {
   FTracking = false;
   if (FStyle != sbsImage) UpdateRgn();
+  // The handler may close and delete the window with this control.
+  const QPointer<TClearControl> alive(this);
   if (UnderPointer(position)) emit OnClick();
-  update();
+  if (alive) update();
 }
 
 void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
@@ -599,15 +602,17 @@ void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
     FClicked = false;
     return;
   }
+  const QPointer<TClearControl> alive(this);
   if (event->button() == Qt::LeftButton && FClicked) {
     FClicked = false;
     if (rect().contains(position)) Click(position);
+    if (!alive) return;
   }
   if (FParentDrag) return;
   FTracking = false;
   if (FStyle != sbsImage) UpdateRgn();
   if (!Edged() || UnderPointer(position)) emit OnMouseUp(event->button(), position);
-  update();
+  if (alive) update();
 }
 
 void TClearControl::enterEvent(QEnterEvent* event) {

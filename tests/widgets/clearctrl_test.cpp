@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPointer>
 #include <QSet>
 #include <QTest>
+#include <functional>
 #include <stdexcept>
 
 #include "support/codedpicture.h"
@@ -240,6 +242,58 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndTheLookFollowsThePointer) {
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(button.mask(), button.NormalRgn());
     EXPECT_EQ(shown(), button.NormalImage().pixel(probe));
+  }
+}
+
+// Whichever handler a pointer sequence reaches first deletes the button, as
+// OK and Cancel close their window; nothing touches the button afterwards (a
+// use after free shows under AddressSanitizer) and the window lives on.
+// (Enter and leave handlers cannot: Qt itself touches the widget after
+// delivering those events, so they must use deleteLater.)
+TEST(ClearButton, AnyHandlerMayDeleteTheButton) {
+  using Connect = void (*)(TClearButton*, const std::function<void()>&);
+  const std::pair<const char*, Connect> handlers[] = {
+      {"OnMouseMove",
+       [](TClearButton* b, const std::function<void()>& f) {
+         QObject::connect(b, &TClearControl::OnMouseMove, f);
+       }},
+      {"OnMouseDown",
+       [](TClearButton* b, const std::function<void()>& f) {
+         QObject::connect(b, &TClearControl::OnMouseDown, f);
+       }},
+      {"OnClick",
+       [](TClearButton* b, const std::function<void()>& f) {
+         QObject::connect(b, &TClearControl::OnClick, f);
+       }},
+      {"OnMouseUp",
+       [](TClearButton* b, const std::function<void()>& f) {
+         QObject::connect(b, &TClearControl::OnMouseUp, f);
+       }},
+  };
+  for (const auto& [name, connect] : handlers) {
+    SCOPED_TRACE(name);
+    Backdrop window;
+    window.resize(120, 90);
+    QPointer<TClearButton> button = new TClearButton(&window);
+    MakePreviewButton(*button, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
+    button->move(20, 20);
+    button->SetHotTrack(true);
+    connect(button, [&button] { delete button.data(); });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QWindow* handle = window.windowHandle();
+    const QPoint picture = button->mapTo(&window, QPoint(30, 30));
+    QTest::mouseMove(handle, picture);
+    QTest::mouseMove(handle, picture + QPoint(2, 1));
+    QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+    QTest::mouseMove(handle, picture + QPoint(1, 1));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, picture + QPoint(1, 1));
+    QTest::mouseMove(handle, QPoint(115, 85));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(button.isNull());
+    const int presses = window.presses;
+    QTest::mouseClick(handle, Qt::LeftButton, {}, picture);
+    EXPECT_EQ(window.presses, presses + 1);  // the button's place is the window's now
   }
 }
 
