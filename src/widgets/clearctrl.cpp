@@ -146,7 +146,6 @@ TClearControl::TClearControl(QWidget* parent)
   setMaximumSize(320, 320);
   resize(260, 48);
   setMouseTracking(true);  // OnMouseMove reports moves without a button held too
-  MakeBtnImageAndRgn();    // a region request before any change must find one
 }
 
 TClearControl::~TClearControl() = default;
@@ -160,8 +159,17 @@ bool TClearControl::MouseCaptured() {
 }
 
 void TClearControl::Changed() {
-  MakeBtnImageAndRgn();
+  FStale = true;
+  // A form sets a dozen properties before it is shown: only a shown control
+  // builds at once.
+  if (isVisible()) MakeBtnImageAndRgn();
   update();
+}
+
+bool TClearControl::EnsureBuilt() {
+  if (!FStale || FLoading) return false;
+  MakeBtnImageAndRgn();
+  return !FStale;
 }
 
 void TClearControl::EndUpdate() {
@@ -307,7 +315,9 @@ void TClearControl::MakeBtnImageAndRgn() {
   const int b = B();
   const int w = width();
   const int h = height();
-  if (FUpdateCount > 0 || w < 2 * b + 3 || h < 2 * b + 3) return;
+  if (FUpdateCount > 0 || FLoading || w < 2 * b + 3 || h < 2 * b + 3) return;
+  FStale = false;
+  ++FBuildCount;
   const QRgb key = FTransparentColor;
   const bool edged = Edged();
   const int e = edged ? 1 : 0;
@@ -425,6 +435,8 @@ void TClearControl::UpdateRgn() {
 
 void TClearControl::WinRgnSet(bool pressed) {
   if (ExplicitlyHidden()) return;
+  // A build applies the region itself.
+  if (EnsureBuilt()) return;
   // Without a pressed image (no edge) the pressed state looks normal.
   QRegion region = pressed && !FPressed.isNull() ? FPressedRgn : FNormalRgn;
   QImage captured;
@@ -473,6 +485,8 @@ const QImage& TClearControl::ShownImage() const {
 }
 
 void TClearControl::paintEvent(QPaintEvent*) {
+  // Only a control rendered while hidden (grab) can find its look stale here.
+  EnsureBuilt();
   const QImage& image = ShownImage();
   if (image.isNull()) return;
   QPainter(this).drawImage(0, 0, image);
@@ -485,7 +499,8 @@ void TClearControl::resizeEvent(QResizeEvent* event) {
 
 void TClearControl::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  UpdateRgn();
+  // The first build, before the first paint; it applies the region at once.
+  if (!EnsureBuilt()) UpdateRgn();
 }
 
 void TClearControl::changeEvent(QEvent* event) {

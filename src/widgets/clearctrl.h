@@ -6,6 +6,9 @@
 //
 // All state images and both mask regions are built once per change of a
 // look-affecting setting; painting only copies the image of the current state.
+// Until the control is first shown (as while its form is loaded), and inside
+// BeginUpdate/EndUpdate, a change only marks the look stale: it is built when
+// the control is shown or its images are asked for.
 #pragma once
 
 #include <QColor>
@@ -87,18 +90,21 @@ class TClearControl : public QWidget {
 
   // Rebuilds every state image and both regions, then applies the region.
   void MakeBtnImageAndRgn();
+  // How many times the images were built, for measuring.
+  int BuildCount() const { return FBuildCount; }
   // Requests the mask for the current state; requests are applied once per
   // burst from the control's own event.
   void UpdateRgn();
   void AutoSizeArrange();
 
-  // The prepared state images and regions (null or empty when not built).
-  const QImage& NormalImage() const { return FNormal; }
-  const QImage& PressedImage() const { return FPressed; }
-  const QImage& HotImage() const { return FHot; }
-  const QImage& DisabledImage() const { return FDisabled; }
-  const QRegion& NormalRgn() const { return FNormalRgn; }
-  const QRegion& PressedRgn() const { return FPressedRgn; }
+  // The prepared state images and regions, built first if stale (null or
+  // empty when the control is too small to be built).
+  const QImage& NormalImage() { return EnsureBuilt(), FNormal; }
+  const QImage& PressedImage() { return EnsureBuilt(), FPressed; }
+  const QImage& HotImage() { return EnsureBuilt(), FHot; }
+  const QImage& DisabledImage() { return EnsureBuilt(), FDisabled; }
+  const QRegion& NormalRgn() { return EnsureBuilt(), FNormalRgn; }
+  const QRegion& PressedRgn() { return EnsureBuilt(), FPressedRgn; }
 
  signals:
   void OnClick();
@@ -137,7 +143,9 @@ class TClearControl : public QWidget {
   static bool MouseCaptured();
   // What ParentDrag moves: the parent, or the control when it is a window.
   QWidget* DraggedParent();
-  void Changed();  // rebuild and repaint after a look-affecting change
+  void Changed();  // rebuild (or mark stale) and repaint after a look-affecting change
+  // Builds a stale look; true when it did.
+  bool EnsureBuilt();
   void PictureChanged();
   void WinRgnSet(bool pressed);
   void Click(QPoint position);
@@ -169,6 +177,8 @@ class TClearControl : public QWidget {
 
   QImage FNormal, FPressed, FHot, FDisabled;
   QRegion FNormalRgn, FPressedRgn;
+  bool FStale = true;
+  int FBuildCount = 0;
   int FUpdateCount = 0;
   int FPendingRgnEvents = 0;
   bool FApplyingRgn = false;
