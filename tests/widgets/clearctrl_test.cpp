@@ -310,18 +310,64 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   button.SetShadowColor(QColor(90, 90, 90));
   button.SetLightColor(Qt::white);
   button.EndUpdate();
-  // Push style: face at 2 + (36 - 20) / 2 = 10; ring around it.
-  const QImage& hot = button.HotImage();
-  EXPECT_EQ(hot.pixel(15, 15), qRgb(228, 255, 255));                 // face brightened by 128
-  EXPECT_EQ(hot.pixel(9, 15), qRgb(104, 154, 255));                  // ring brightened by 64
-  EXPECT_EQ(button.PressedImage().pixel(10, 15), qRgb(8, 58, 168));  // ring darkened by 32
-  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(150, 150, 150));
-  EXPECT_EQ(button.DisabledImage().pixel(1, 1), kBlack);
-  // Grey is held between 128 and 192.
-  solid.fill(qRgb(10, 10, 10));
-  button.SetPicture(QPixmap::fromImage(solid));
+  // Push style along row 15. Normal: face at 2, the picture at x 10-29; the
+  // silhouette (x 10-30) in light at offsets -2..1 (x 8-31), the ring at
+  // -1..1 (x 9-31), the shadow at 1..2 (x 11-32). Pressed: shadow at -1
+  // (x 9-29), ring at 0..2 (x 10-32), the picture at x 11-30.
+  const QRgb shadow = qRgb(90, 90, 90);
+  ExpectColour(button.NormalImage(), Qt::white, {8, 15});
+  ExpectColour(button.NormalImage(), kRing, {9, 15, 31, 15});
+  ExpectColour(button.NormalImage(), shadow, {32, 15});
+  ExpectColour(button.NormalImage(), kBlack, {7, 15, 33, 15});
+  // Held: ring darkened by 32, shadow by 64, the face one lower and right.
+  ExpectColour(button.PressedImage(), qRgb(26, 26, 26), {9, 15, 15, 9});
+  ExpectColour(button.PressedImage(), qRgb(8, 58, 168), {10, 15, 32, 15});
+  ExpectColour(button.PressedImage(), qRgb(100, 150, 200), {11, 15, 30, 15});
+  ExpectColour(button.PressedImage(), kBlack, {8, 15, 33, 15});
+  // Hot: face brightened by 128, ring by 64 (held at 255), shadow by 32.
+  ExpectColour(button.HotImage(), qRgb(228, 255, 255), {15, 15});
+  ExpectColour(button.HotImage(), qRgb(104, 154, 255), {9, 15});
+  ExpectColour(button.HotImage(), qRgb(122, 122, 122), {32, 15});
+  ExpectColour(button.HotImage(), Qt::white, {8, 15});
+  // Disabled: grey, held between 128 and 192; the key stays the key.
+  ExpectColour(button.DisabledImage(), qRgb(150, 150, 150), {15, 15});
+  ExpectColour(button.DisabledImage(), qRgb(192, 192, 192), {8, 15});
+  ExpectColour(button.DisabledImage(), qRgb(128, 128, 128), {9, 15, 32, 15});
+  ExpectColour(button.DisabledImage(), kBlack, {1, 1});
+
+  // A light colour equal to the key is brightened by 8, or darkened when
+  // that is the key still.
+  button.SetLightColor(Qt::black);
+  ExpectColour(button.NormalImage(), qRgb(8, 8, 8), {8, 15});
+  button.BeginUpdate();
+  button.SetLightColor(Qt::white);
+  button.SetTransColor(Qt::white);
+  button.EndUpdate();
+  ExpectColour(button.NormalImage(), qRgb(247, 247, 247), {8, 15});
+
+  // The image style: nothing moves when held, no light and no shadow, but
+  // the held ring is darker.
+  button.BeginUpdate();
   button.SetTransColor(Qt::black);
-  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(128, 128, 128));
+  button.SetStyle(TClearControl::sbsImage);
+  button.EndUpdate();
+  ExpectColour(button.NormalImage(), kBlack, {8, 15, 32, 15});
+  ExpectColour(button.NormalImage(), kRing, {9, 15, 30, 15});
+  ExpectColour(button.PressedImage(), qRgb(8, 58, 168), {9, 15, 30, 15});
+  ExpectColour(button.PressedImage(), qRgb(100, 150, 200), {10, 15, 29, 15});
+
+  // A new picture brings its own key, its bottom-left pixel: a pixel of that
+  // colour is not the picture's, and the ring grown into it shows there. A
+  // key set after the picture fixes the picture's.
+  const QRgb mark = qRgb(1, 2, 3);
+  solid.setPixel(0, 19, mark);
+  solid.setPixel(5, 5, mark);
+  button.SetStyle(TClearControl::sbsPushBtn);
+  button.SetPicture(QPixmap::fromImage(solid));
+  EXPECT_EQ(button.TransparentColor(), QColor(mark));
+  ExpectColour(button.NormalImage(), kRing, {10 + 5, 10 + 5});
+  button.SetTransColor(Qt::black);
+  ExpectColour(button.NormalImage(), mark, {10 + 5, 10 + 5, 10, 10 + 19});
 }
 
 // A panel whose size request fails, to see how the failure is reported.
