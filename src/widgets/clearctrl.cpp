@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -57,7 +57,7 @@ const QRgb* Row(const QImage& image, int y) {
 // Copies the n pixels of from that are not the key onto to.
 void CopyUnkeyed(const QRgb* from, QRgb* to, int n, QRgb key) {
   int x = 0;
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
   // Four pixels at a time: a button's images are rebuilt with dozens of these
   // copies whenever its caption changes.
   const __m128i k = _mm_set1_epi32(static_cast<int>(key));
