@@ -14,8 +14,10 @@
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QRegion>
 #include <QWidget>
+#include <QWindow>
 
 class TClearControl : public QWidget {
   Q_OBJECT
@@ -48,6 +50,10 @@ class TClearControl : public QWidget {
   void SetBorderStyle(TBorderStyle value);
   QPixmap Picture() const { return QPixmap::fromImage(FPicture); }
   void SetPicture(const QPixmap& picture);
+  // A file (or resource) holding Picture at twice its size, drawn instead of
+  // it on screens of ratio 1.5 and more; read when first needed.
+  QString Picture2xFile() const { return FPicture2xFile; }
+  void SetPicture2xFile(const QString& file);
   const QImage& PictureImage() const { return FPicture; }
   QString Caption() const { return FCaption; }
   void SetCaption(const QString& caption);
@@ -152,8 +158,19 @@ class TClearControl : public QWidget {
   // True when this control is what the window shows at the point: the mask
   // decides, so key-coloured pixels belong to whatever lies below.
   bool UnderPointer(QPoint position) const;
+  // What paint draws: the state's image at the screen's ratio.
   const QImage& ShownImage() const;
-  QImage CaptionImage() const;
+  // The caption's cell in the control's pixels: its measure plus one.
+  QSize CaptionCell() const;
+  // The caption on the key colour, drawn at the ratio.
+  QImage CaptionImage(QSize cell, qreal ratio) const;
+  QImage PictureAt(qreal ratio);
+  struct TStateImages {
+    QImage normal, pressed, hot, disabled;
+  };
+  // The state images drawn at a screen ratio (1: the control's own pixels).
+  TStateImages BuildImages(qreal ratio);
+  void WatchScreen();
 
   bool FAutoSize = true;
   TBorderStyle FBorderStyle = bsSingle;
@@ -175,7 +192,14 @@ class TClearControl : public QWidget {
   bool FFormTrans = false;
   bool FParentDrag = false;
 
+  QString FPicture2xFile;
+  QImage FPicture2x;
+
   QImage FNormal, FPressed, FHot, FDisabled;
+  // The state images painted on a screen whose ratio is not 1.
+  TStateImages FDevice;
+  qreal FDeviceRatio = 1;
+  QPointer<QWindow> FWatchedWindow;
   QRegion FNormalRgn, FPressedRgn;
   bool FStale = true;
   int FBuildCount = 0;
@@ -192,6 +216,7 @@ class TClearControl : public QWidget {
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
   Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
   Q_PROPERTY(QPixmap Picture READ Picture WRITE SetPicture)
+  Q_PROPERTY(QString Picture2xFile READ Picture2xFile WRITE SetPicture2xFile)
   Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
   Q_PROPERTY(int CaptionLeft READ CaptionLeft WRITE SetCaptionLeft)
   Q_PROPERTY(int CaptionTop READ CaptionTop WRITE SetCaptionTop)
