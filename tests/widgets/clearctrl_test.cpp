@@ -245,6 +245,12 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndTheLookFollowsThePointer) {
   }
 }
 
+// Connects a handler that takes none of the signal's arguments.
+template <auto Signal, typename Widget>
+void ConnectTo(Widget* widget, const std::function<void()>& handler) {
+  QObject::connect(widget, Signal, handler);
+}
+
 // The test runs again on a screen of ratio 2 (QT_SCALE_FACTOR=2). At 1 the
 // screen shows the built images pixel for pixel; at 2 the caption, outline
 // and shadow are drawn at the screen's pixels, not as 2 x 2 blocks, while
@@ -304,23 +310,10 @@ TEST(ClearButton, DrawnAtTheScreensPixelRatio) {
 TEST(ClearButton, AnyHandlerMayDeleteTheButton) {
   using Connect = void (*)(TClearButton*, const std::function<void()>&);
   const std::pair<const char*, Connect> handlers[] = {
-      {"OnMouseMove",
-       [](TClearButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TClearControl::OnMouseMove, f);
-       }},
-      {"OnMouseDown",
-       [](TClearButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TClearControl::OnMouseDown, f);
-       }},
-      {"OnClick",
-       [](TClearButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TClearControl::OnClick, f);
-       }},
-      {"OnMouseUp",
-       [](TClearButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TClearControl::OnMouseUp, f);
-       }},
-  };
+      {"OnMouseMove", ConnectTo<&TClearControl::OnMouseMove>},
+      {"OnMouseDown", ConnectTo<&TClearControl::OnMouseDown>},
+      {"OnClick", ConnectTo<&TClearControl::OnClick>},
+      {"OnMouseUp", ConnectTo<&TClearControl::OnMouseUp>}};
   for (const auto& [name, connect] : handlers) {
     SCOPED_TRACE(name);
     Backdrop window;

@@ -462,6 +462,12 @@ TEST(ShapeButton, AcceleratorTogglesOrClicksAndDoubleClickReportsPressed) {
   EXPECT_EQ(doubles.count(), 1);
 }
 
+// Connects a handler that takes none of the signal's arguments.
+template <auto Signal>
+void ConnectTo(TShapeButton* button, const std::function<void()>& handler) {
+  QObject::connect(button, Signal, handler);
+}
+
 // Whichever handler a double click or the accelerator reaches first deletes
 // the button, as OK and Cancel close their window; nothing touches the
 // button afterwards (a use after free shows under AddressSanitizer). A
@@ -470,39 +476,19 @@ TEST(ShapeButton, AcceleratorTogglesOrClicksAndDoubleClickReportsPressed) {
 // after delivering them.)
 TEST(ShapeButton, AnyHandlerMayDeleteTheButton) {
   using Connect = void (*)(TShapeButton*, const std::function<void()>&);
-  const auto click = [](TShapeButton* b, const std::function<void()>& f) {
-    QObject::connect(b, &TShapeButton::OnClick, f);
-  };
   struct Case {
     const char* name;
     Connect connect;
     bool repeated = false, key = false;
   };
-  const Case cases[] = {
-      {"OnMouseEnter",
-       [](TShapeButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TShapeButton::OnMouseEnter, f);
-       }},
-      {"OnMouseMove",
-       [](TShapeButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TShapeButton::OnMouseMove, f);
-       }},
-      {"OnMouseDown",
-       [](TShapeButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TShapeButton::OnMouseDown, f);
-       }},
-      {"OnMouseUp",
-       [](TShapeButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TShapeButton::OnMouseUp, f);
-       }},
-      {"OnClick", click},
-      {"OnClick, repeated", click, true},
-      {"OnClick, accelerator", click, false, true},
-      {"OnDblClick",
-       [](TShapeButton* b, const std::function<void()>& f) {
-         QObject::connect(b, &TShapeButton::OnDblClick, f);
-       }},
-  };
+  const Case cases[] = {{"OnMouseEnter", ConnectTo<&TShapeButton::OnMouseEnter>},
+                        {"OnMouseMove", ConnectTo<&TShapeButton::OnMouseMove>},
+                        {"OnMouseDown", ConnectTo<&TShapeButton::OnMouseDown>},
+                        {"OnMouseUp", ConnectTo<&TShapeButton::OnMouseUp>},
+                        {"OnClick", ConnectTo<&TShapeButton::OnClick>},
+                        {"OnClick, repeated", ConnectTo<&TShapeButton::OnClick>, true},
+                        {"OnClick, accelerator", ConnectTo<&TShapeButton::OnClick>, false, true},
+                        {"OnDblClick", ConnectTo<&TShapeButton::OnDblClick>}};
   for (const Case& c : cases) {
     for (const bool grouped : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (grouped ? ", grouped" : ", push"));
