@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <functional>
@@ -251,10 +252,12 @@ void ConnectTo(Widget* widget, const std::function<void()>& handler) {
   QObject::connect(widget, Signal, handler);
 }
 
-// The test runs again on a screen of ratio 2 (QT_SCALE_FACTOR=2). At 1 the
-// screen shows the built images pixel for pixel; at 2 the caption, outline
-// and shadow are drawn at the screen's pixels, not as 2 x 2 blocks, while
-// the shape and what takes a click stay those of the control's own pixels.
+// The test runs again on a screen of ratio 2 (QT_SCALE_FACTOR=2) and on two
+// screens of ratios 1 and 2. At 1 the screen shows the built images pixel
+// for pixel; at 2 the caption, outline and shadow are drawn at the screen's
+// pixels, not as 2 x 2 blocks, while the shape and what takes a click stay
+// those of the control's own pixels. A window moved to a screen of another
+// ratio has its buttons built once more, for that ratio.
 TEST(ClearButton, DrawnAtTheScreensPixelRatio) {
   Backdrop window;
   window.resize(120, 90);
@@ -264,42 +267,56 @@ TEST(ClearButton, DrawnAtTheScreensPixelRatio) {
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   QCoreApplication::processEvents();
-  const qreal ratio = ok->devicePixelRatioF();
-  const QImage shown = ok->grab().toImage().convertToFormat(QImage::Format_RGB32);
-  ASSERT_EQ(shown.size(), QSize(69, 50) * ratio);
-  EXPECT_EQ(ok->mask(), ok->NormalRgn());
-  const QImage& normal = ok->NormalImage();
   // Only the button's own colours, never a blend of two: the picture's
   // codes, caption, ring, shadow, and the key where the parent shows.
   const auto own = [](QRgb c) {
     return c == kBlack || c == kWhite || c == kRing || c == kSilver ||
            (qRed(c) >= 100 && qRed(c) < 148 && qGreen(c) >= 50 && qGreen(c) < 86 && qBlue(c) == 7);
   };
-  int sharpRows = 0;
-  for (int y = 0; y < 50; ++y) {
-    bool sharp = false;
-    for (int x = 0; x < 69; ++x) {
-      const QRgb logical = normal.pixel(x, y);
-      if (logical == kBlack) continue;  // cut away by the mask
-      // Each pixel of the control covers ratio x ratio pixels of the screen.
-      const QRect cell(QPoint(x, y) * ratio, QSize(1, 1) * ratio);
-      QSet<QRgb> colours;
-      for (int dy = 0; dy < cell.height(); ++dy)
-        for (int dx = 0; dx < cell.width(); ++dx)
-          colours.insert(shown.pixel(cell.topLeft() + QPoint(dx, dy)));
-      if (ratio == 1) {
-        ASSERT_EQ(shown.pixel(x, y), logical) << x << "," << y;
+  const auto expectDrawnAt = [&](qreal ratio) {
+    ASSERT_EQ(ok->devicePixelRatioF(), ratio);
+    const QImage shown = ok->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), QSize(69, 50) * ratio);
+    EXPECT_EQ(ok->mask(), ok->NormalRgn());
+    const QImage& normal = ok->NormalImage();
+    int sharpRows = 0;
+    for (int y = 0; y < 50; ++y) {
+      bool sharp = false;
+      for (int x = 0; x < 69; ++x) {
+        const QRgb logical = normal.pixel(x, y);
+        if (logical == kBlack) continue;  // cut away by the mask
+        // Each pixel of the control covers ratio x ratio pixels of the screen.
+        const QRect cell(QPoint(x, y) * ratio, QSize(1, 1) * ratio);
+        QSet<QRgb> colours;
+        for (int dy = 0; dy < cell.height(); ++dy)
+          for (int dx = 0; dx < cell.width(); ++dx)
+            colours.insert(shown.pixel(cell.topLeft() + QPoint(dx, dy)));
+        if (ratio == 1) {
+          ASSERT_EQ(shown.pixel(x, y), logical) << x << "," << y;
+        }
+        for (const QRgb c : colours) ASSERT_TRUE(own(c)) << x << "," << y << " " << std::hex << c;
+        if (logical == kWhite && colours.size() > 1) sharp = true;
       }
-      for (const QRgb c : colours) ASSERT_TRUE(own(c)) << x << "," << y << " " << std::hex << c;
-      if (logical == kWhite && colours.size() > 1) sharp = true;
+      sharpRows += sharp;
     }
-    sharpRows += sharp;
-  }
-  EXPECT_TRUE(ratio < 2 || sharpRows >= 5) << "the caption is drawn as 2 x 2 blocks";
+    EXPECT_TRUE(ratio < 2 || sharpRows >= 5) << "the caption is drawn as 2 x 2 blocks";
+  };
+  const qreal ratio = ok->devicePixelRatioF();
+  expectDrawnAt(ratio);
   // A click lands where it lands at ratio 1: on a see-through corner it is
   // the window's.
   QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, ok->mapTo(&window, QPoint(12, 9)));
   EXPECT_EQ(window.presses, 1);
+
+  for (const QScreen* other : QGuiApplication::screens()) {
+    if (other->devicePixelRatio() == ratio) continue;
+    const int builds = ok->BuildCount();
+    window.move(other->geometry().topLeft() + QPoint(10, 10));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ok->BuildCount(), builds + 1);
+    expectDrawnAt(other->devicePixelRatio());
+    break;
+  }
 }
 
 // Whichever handler a pointer sequence reaches first deletes the button, as
