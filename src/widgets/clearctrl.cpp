@@ -133,6 +133,31 @@ QRegion RunRegion(const QImage& image, const QRect& area, QRgb key) {
   return region;
 }
 
+// The one-coloured shape drawn at every offset (x, y) with x and y from
+// `from` to `to`: spread along the rows, then down the columns, which is the
+// same as drawing it at each offset and much cheaper for wide spreads.
+QImage Spread(const QImage& shape, int from, int to, QRgb key) {
+  const int w = shape.width(), h = shape.height();
+  QImage across = Filled(w, h, key);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = Row(shape, y);
+    QRgb* out = Row(across, y);
+    for (int x = 0; x < w; ++x)
+      if (row[x] != key)
+        for (int t = std::max(0, x + from); t <= std::min(w - 1, x + to); ++t) out[t] = row[x];
+  }
+  QImage spread = Filled(w, h, key);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = Row(std::as_const(across), y);
+    for (int t = std::max(0, y + from); t <= std::min(h - 1, y + to); ++t) {
+      QRgb* out = Row(spread, t);
+      for (int x = 0; x < w; ++x)
+        if (row[x] != key) out[x] = row[x];
+    }
+  }
+  return spread;
+}
+
 // A length in the control's pixels as pixels of a screen of that ratio.
 int Device(int length, qreal ratio) { return ratio == 1 ? length : qRound(length * ratio); }
 
@@ -394,8 +419,7 @@ TClearControl::TStateImages TClearControl::BuildImages(qreal ratio) {
 
   // Draws shape at every offset (x, y) with x and y from `from` to `to`.
   const auto spread = [key](QImage& image, const QImage& shape, int from, int to) {
-    for (int x = from; x <= to; ++x)
-      for (int y = from; y <= to; ++y) DrawKeyed(image, shape, x, y, key);
+    DrawKeyed(image, Spread(shape, from, to, key), 0, 0, key);
   };
   const auto compose = [&](int s, const QImage& faceImage) {
     QImage image = Filled(w, h, key);
@@ -420,9 +444,7 @@ TClearControl::TStateImages TClearControl::BuildImages(qreal ratio) {
         case sbsImage:
           break;
       }
-      if (b == 1)
-        for (int x = -px(1); x <= px(1); ++x)
-          for (int y = -px(1); y <= px(1); ++y) DrawKeyed(image, ring, x + px(s), y + px(s), key);
+      if (b == 1) spread(image, ring, px(s) - px(1), px(s) + px(1));
     }
     DrawKeyed(image, faceImage, px(s + e + b), px(s + e + b), key);
     return image;
