@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -124,7 +124,7 @@ void ChannelSumsScalar(const T* v, size_t n, uint64_t sums[3]) {
   sums[2] = r;
 }
 
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
 // Lane masks of one channel in a vector whose first lane is `phase` places
 // past a blue value, bytes and 16-bit lanes; `Tail` keeps the last k lanes.
 struct Masks {
@@ -230,10 +230,10 @@ std::vector<Column> MakeColumns(const Axis& axis) {
 // weighted sums per target column.
 template <typename T>
 void ReduceRow(const T* row, const std::vector<Column>& columns, double* out) {
-  constexpr size_t kVector = 16 / sizeof(T);
+  [[maybe_unused]] constexpr size_t kVector = 16 / sizeof(T);
   for (const Column& column : columns) {
     uint64_t run[3];
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
     if (column.runBegin + column.runValues >= kVector)
       ChannelSums(row + column.runBegin, column.runValues, run);
     else
@@ -270,7 +270,7 @@ struct RowSpan {
 template <int Count>
 void AddRows(const RowSpan& rows, int y, size_t n, uint16_t* partial) {
   size_t i = 0;
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
   const __m128i zero = _mm_setzero_si128();
   for (; i + 16 <= n; i += 16) {
     __m128i* acc = reinterpret_cast<__m128i*>(partial + i);
@@ -456,7 +456,7 @@ struct TStretcher::State {
       }
       uint8_t* const out = target.ScanLine(nextTarget);
       size_t k = 0;
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
       // cvtpd2dq rounds halves to even like nearbyint; the packs clamp.
       const __m128d d = _mm_set1_pd(divisor);
       for (; k + 8 <= n; k += 8) {

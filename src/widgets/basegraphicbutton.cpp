@@ -201,7 +201,11 @@ void TBaseGraphicButton::SetButtonLayoutSpacing(int v) { SetLook(FButtonLayout.S
 
 void TBaseGraphicButton::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift,
                                    QPoint point) {
+  // Every handler called from here may close and delete the window with
+  // this button; nothing of it is touched afterwards.
+  const QPointer<TBaseGraphicButton> alive(this);
   emit OnMouseDown(button, shift, point.x(), point.y());
+  if (!alive) return;
   if (FAllowTransparency && !VerifyTransparency(point)) return;
   if (!isEnabled() || button != Qt::LeftButton) return;
   FTracking = true;
@@ -211,8 +215,6 @@ void TBaseGraphicButton::MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers
   } else if (!FPressed) {
     state = bsDown;
     if (FRepeatedClick) {
-      // The handler may close and delete the window with this button.
-      const QPointer<TBaseGraphicButton> alive(this);
       Click();
       if (!alive) return;
       StopRepeat();
@@ -236,8 +238,9 @@ void TBaseGraphicButton::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TBaseGraphicButton::mouseMoveEvent(QMouseEvent* event) {
   const QPoint point = event->position().toPoint();
+  const QPointer<TBaseGraphicButton> alive(this);
   emit OnMouseMove(event->modifiers(), point.x(), point.y());
-  if (FState == bsDropDownOpen || !isEnabled()) return;
+  if (!alive || FState == bsDropDownOpen || !isEnabled()) return;
   TButtonState state = FState;
   bool inside;
   if (FAllowTransparency) {
@@ -259,6 +262,7 @@ void TBaseGraphicButton::mouseMoveEvent(QMouseEvent* event) {
   StateChange(state);
   if (inside && !FMouseOver) {
     emit OnMouseEnter();
+    if (!alive) return;
     if (FState == bsUp && FAllowMouseOver) StateChange(bsMouseOver);
   }
   FMouseOver = inside;
@@ -267,8 +271,9 @@ void TBaseGraphicButton::mouseMoveEvent(QMouseEvent* event) {
 void TBaseGraphicButton::mouseReleaseEvent(QMouseEvent* event) {
   if (FState == bsDropDownOpen) return;
   const QPoint point = event->position().toPoint();
+  const QPointer<TBaseGraphicButton> alive(this);
   emit OnMouseUp(event->button(), event->modifiers(), point.x(), point.y());
-  if (!FTracking) return;
+  if (!alive || !FTracking) return;
   FTracking = false;
   StopRepeat();
   const bool inside = HitForRelease(point);
@@ -294,7 +299,9 @@ void TBaseGraphicButton::mouseReleaseEvent(QMouseEvent* event) {
 
 void TBaseGraphicButton::CMMouseEnter() {
   if (FAllowTransparency) return;
+  const QPointer<TBaseGraphicButton> alive(this);
   TBaseControl::CMMouseEnter();
+  if (!alive) return;
   if (FState == bsUp && FAllowMouseOver && isEnabled()) {
     StateChange(bsMouseOver);
     FMouseOver = true;
@@ -302,7 +309,9 @@ void TBaseGraphicButton::CMMouseEnter() {
 }
 
 void TBaseGraphicButton::CMMouseLeave() {
+  const QPointer<TBaseGraphicButton> alive(this);
   TBaseControl::CMMouseLeave();
+  if (!alive) return;
   if (FState == bsMouseOver) StateChange(FPreviousState);
   FMouseOver = false;
   if (FHideHint) QToolTip::hideText();

@@ -6,11 +6,13 @@
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QWindow>
 #include <algorithm>
 #include <type_traits>
 #include <vector>
 
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -67,7 +69,7 @@ const QRgb* Row(const QImage& image, int y) {
 // Copies the n pixels of from that are not the key onto to.
 void CopyUnkeyed(const QRgb* from, QRgb* to, int n, QRgb key) {
   int x = 0;
-#ifdef __SSE2__
+#if defined(__SSE2__) && !defined(PUNCHLET_NO_SIMD)
   // Four pixels at a time: a button's images are rebuilt with dozens of these
   // copies whenever its caption changes.
   const __m128i k = _mm_set1_epi32(static_cast<int>(key));
@@ -142,6 +144,34 @@ QRegion RunRegion(const QImage& image, const QRect& area, QRgb key) {
   return region;
 }
 
+// The one-coloured shape drawn at every offset (x, y) with x and y from
+// `from` to `to`: spread along the rows, then down the columns, which is the
+// same as drawing it at each offset and much cheaper for wide spreads.
+QImage Spread(const QImage& shape, int from, int to, QRgb key) {
+  const int w = shape.width(), h = shape.height();
+  QImage across = Filled(w, h, key);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = Row(shape, y);
+    QRgb* out = Row(across, y);
+    for (int x = 0; x < w; ++x)
+      if (row[x] != key)
+        for (int t = std::max(0, x + from); t <= std::min(w - 1, x + to); ++t) out[t] = row[x];
+  }
+  QImage spread = Filled(w, h, key);
+  for (int y = 0; y < h; ++y) {
+    const QRgb* row = Row(std::as_const(across), y);
+    for (int t = std::max(0, y + from); t <= std::min(h - 1, y + to); ++t) {
+      QRgb* out = Row(spread, t);
+      for (int x = 0; x < w; ++x)
+        if (row[x] != key) out[x] = row[x];
+    }
+  }
+  return spread;
+}
+
+// A length in the control's pixels as pixels of a screen of that ratio.
+int Device(int length, qreal ratio) { return ratio == 1 ? length : qRound(length * ratio); }
+
 // Stands in for "nothing": an empty mask would show the whole widget.
 const QRect kNowhere(-3000, -3000, 1, 1);
 
@@ -156,7 +186,6 @@ TClearControl::TClearControl(QWidget* parent)
   setMaximumSize(320, 320);
   resize(260, 48);
   setMouseTracking(true);  // OnMouseMove reports moves without a button held too
-  MakeBtnImageAndRgn();    // a region request before any change must find one
 }
 
 TClearControl::~TClearControl() = default;
@@ -170,8 +199,17 @@ bool TClearControl::MouseCaptured() {
 }
 
 void TClearControl::Changed() {
-  MakeBtnImageAndRgn();
+  FStale = true;
+  // A form sets a dozen properties before it is shown: only a shown control
+  // builds at once.
+  if (isVisible()) MakeBtnImageAndRgn();
   update();
+}
+
+bool TClearControl::EnsureBuilt() {
+  if (!FStale || FLoading) return false;
+  MakeBtnImageAndRgn();
+  return !FStale;
 }
 
 void TClearControl::EndUpdate() {
@@ -193,6 +231,12 @@ void TClearControl::SetBorderStyle(TBorderStyle value) {
 void TClearControl::SetPicture(const QPixmap& picture) {
   FPicture = picture.toImage();
   PictureChanged();
+}
+
+void TClearControl::SetPicture2xFile(const QString& file) {
+  if (!Store(FPicture2xFile, file)) return;
+  FPicture2x = QImage();
+  if (devicePixelRatioF() >= 1.5) Changed();
 }
 
 void TClearControl::PictureChanged() {
@@ -284,20 +328,28 @@ void TClearControl::SetFormTrans(bool value) {
 
 void TClearControl::SetParentDrag(bool value) { FParentDrag = value; }
 
-QImage TClearControl::CaptionImage() const {
+QSize TClearControl::CaptionCell() const {
   QFont captionFont = font();
   captionFont.setStyleStrategy(QFont::NoAntialias);
   const QRect measured =
       QFontMetrics(captionFont)
           .boundingRect(QRect(0, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop, FCaption);
-  const int w = measured.width() + 1;
-  const int h = measured.height() + 1;
+  return {measured.width() + 1, measured.height() + 1};
+}
+
+QImage TClearControl::CaptionImage(QSize cell, qreal ratio) const {
+  QFont captionFont = font();
+  captionFont.setStyleStrategy(QFont::NoAntialias);
+  const int w = Device(cell.width(), ratio);
+  const int h = Device(cell.height(), ratio);
   QImage mask = Filled(w, h, qRgb(255, 255, 255));
+  // Laid out in pixels of the control, rasterised in the screen's.
+  mask.setDevicePixelRatio(ratio);
   {
     QPainter painter(&mask);
     painter.setFont(captionFont);
     painter.setPen(Qt::black);
-    painter.drawText(QRect(0, 0, w, h), Qt::AlignLeft | Qt::AlignTop, FCaption);
+    painter.drawText(QRect(QPoint(0, 0), cell), Qt::AlignLeft | Qt::AlignTop, FCaption);
   }
   // Two colours only: a pixel the rasteriser blended is ink or background,
   // never a mix, so the caption's edge cannot meet the key colour softly.
@@ -313,11 +365,26 @@ QImage TClearControl::CaptionImage() const {
   return text;
 }
 
-void TClearControl::MakeBtnImageAndRgn() {
+QImage TClearControl::PictureAt(qreal ratio) {
+  if (FPicture.isNull() || ratio == 1) return FPicture;
+  const QSize size(Device(FPicture.width(), ratio), Device(FPicture.height(), ratio));
+  if (ratio >= 1.5 && !FPicture2xFile.isEmpty()) {
+    // Read only when a screen needs it.
+    if (FPicture2x.isNull())
+      FPicture2x = QImage(FPicture2xFile).convertToFormat(QImage::Format_RGB32);
+    if (FPicture2x.size() == FPicture.size() * 2)
+      return FPicture2x.size() == size ? FPicture2x : FPicture2x.scaled(size);
+  }
+  // Nearest pixels: a blended edge pixel would meet the key colour.
+  return FPicture.scaled(size);
+}
+
+TClearControl::TStateImages TClearControl::BuildImages(qreal ratio) {
+  // Every length is given in the control's pixels and drawn in the screen's.
+  const auto px = [ratio](int length) { return Device(length, ratio); };
   const int b = B();
-  const int w = width();
-  const int h = height();
-  if (FUpdateCount > 0 || w < 2 * b + 3 || h < 2 * b + 3) return;
+  const int w = px(width());
+  const int h = px(height());
   const QRgb key = FTransparentColor;
   const bool edged = Edged();
   const int e = edged ? 1 : 0;
@@ -325,19 +392,20 @@ void TClearControl::MakeBtnImageAndRgn() {
   // The face: picture and caption on the key colour. The picture's own key
   // is always the key: a new picture hands its corner colour to
   // TransparentColor, and setting TransparentColor fixes the picture's.
-  QImage face = edged ? Filled(w - 2 * b - 2, h - 2 * b - 2, key) : Filled(w, h, key);
-  if (!FPicture.isNull()) {
+  const QSize faceSize = edged ? size() - QSize(2 * b + 2, 2 * b + 2) : size();
+  QImage face = Filled(px(faceSize.width()), px(faceSize.height()), key);
+  if (const QImage picture = PictureAt(ratio); !picture.isNull()) {
     if (FStretch)
-      DrawKeyed(face, FPicture.scaled(face.size(), Qt::IgnoreAspectRatio), 0, 0, key);
+      DrawKeyed(face, picture.scaled(face.size(), Qt::IgnoreAspectRatio), 0, 0, key);
     else
-      DrawKeyed(face, FPicture, (face.width() - FPicture.width()) / 2,
-                (face.height() - FPicture.height()) / 2, key);
+      DrawKeyed(face, picture, px((faceSize.width() - FPicture.width()) / 2),
+                px((faceSize.height() - FPicture.height()) / 2), key);
   }
   if (!FCaption.isEmpty()) {
-    const QImage text = CaptionImage();
-    const int x = FCaptionLeft == -1 ? (w - text.width()) / 2 - (b + 1) : FCaptionLeft;
-    const int y = FCaptionTop == -1 ? (h - text.height()) / 2 - (b + 1) : FCaptionTop;
-    DrawKeyed(face, text, x, y, key);
+    const QSize cell = CaptionCell();
+    const int x = FCaptionLeft == -1 ? (width() - cell.width()) / 2 - (b + 1) : FCaptionLeft;
+    const int y = FCaptionTop == -1 ? (height() - cell.height()) / 2 - (b + 1) : FCaptionTop;
+    DrawKeyed(face, CaptionImage(cell, ratio), px(x), px(y), key);
   }
 
   // The face's silhouette, one pixel wider on the right of every run, in the
@@ -348,72 +416,105 @@ void TClearControl::MakeBtnImageAndRgn() {
     if (lightColour == key) lightColour = Opaque(Brighten(lightColour, 8));
     if (lightColour == key) lightColour = Opaque(Darken(lightColour, 8));
     light = Filled(w, h, key);
+    const int shift = px(b + 1);
+    const int grow = px(1);
     ForEachRun(face, face.rect(), key, [&](int y, int x1, int x2) {
-      const int ty = y + b + 1;
+      const int ty = y + shift;
       if (ty >= h) return;
       QRgb* row = Row(light, ty);
-      for (int x = x1 + b + 1; x <= x2 + b + 1 && x < w; ++x) row[x] = lightColour;
+      for (int x = x1 + shift; x < x2 + shift + grow && x < w; ++x) row[x] = lightColour;
     });
   }
   QImage shadow = edged ? Recolour(light, key, FShadowColor) : QImage();
   QImage ring = edged ? Recolour(light, key, FColor) : QImage();
 
+  // Draws shape at every offset (x, y) with x and y from `from` to `to`.
+  const auto spread = [key](QImage& image, const QImage& shape, int from, int to) {
+    DrawKeyed(image, Spread(shape, from, to, key), 0, 0, key);
+  };
   const auto compose = [&](int s, const QImage& faceImage) {
     QImage image = Filled(w, h, key);
     if (edged) {
       switch (FStyle) {
         case sbsPushBtn:
           if (s == 0) {
-            for (int i = 0; i <= 1; ++i)
-              for (int j = 0; j <= 1; ++j) DrawKeyed(image, shadow, b + i, b + j, key);
-            for (int x = -b - 1; x <= b; ++x)
-              for (int y = -b - 1; y <= b; ++y) DrawKeyed(image, light, x, y, key);
+            spread(image, shadow, px(b), px(b + 1));
+            spread(image, light, -px(b + 1), px(b));
           } else if (b == 1) {
-            DrawKeyed(image, shadow, -1, -1, key);
-            DrawKeyed(image, shadow, 0, -1, key);
-            DrawKeyed(image, shadow, -1, 0, key);
+            // Up, left and up-left of the face: all of the square but its corner.
+            for (int x = -px(1); x <= 0; ++x)
+              for (int y = -px(1); y <= 0; ++y)
+                if (x != 0 || y != 0) DrawKeyed(image, shadow, x, y, key);
           } else {
             DrawKeyed(image, shadow, 0, 0, key);
           }
           break;
         case sbsFloatBtn:
-          if (s == 0) DrawKeyed(image, shadow, 2 * b + 1, 2 * b + 1, key);
+          if (s == 0) DrawKeyed(image, shadow, px(2 * b + 1), px(2 * b + 1), key);
           break;
         case sbsImage:
           break;
       }
-      if (b == 1)
-        for (int x = -1; x <= 1; ++x)
-          for (int y = -1; y <= 1; ++y) DrawKeyed(image, ring, x + s, y + s, key);
+      if (b == 1) spread(image, ring, px(s) - px(1), px(s) + px(1));
     }
-    DrawKeyed(image, faceImage, s + e + b, s + e + b, key);
+    DrawKeyed(image, faceImage, px(s + e + b), px(s + e + b), key);
     return image;
   };
 
-  FNormal = compose(0, face);
-  FNormalRgn = RunRegion(FNormal, FNormal.rect(), key);
+  TStateImages images;
+  images.normal = compose(0, face);
   if (edged && b == 1 && (FStyle == sbsPushBtn || FStyle == sbsImage)) {
     ring = Recolour(light, key, Darken(FColor, 32));
     shadow = Recolour(light, key, Darken(FShadowColor, 64));
   }
-  if (edged) {
-    FPressed = compose(FStyle == sbsImage ? 0 : 1, face);
-    FPressedRgn = RunRegion(FPressed, FPressed.rect(), key);
-  } else {
-    FPressed = QImage();
-    FPressedRgn = QRegion();
-  }
+  if (edged) images.pressed = compose(FStyle == sbsImage ? 0 : 1, face);
   if (FOptions.testFlag(sioHotTrackImage)) {
     if (edged) {
       ring = Recolour(light, key, Brighten(FColor, FHotLightDepth / 2));
       shadow = Recolour(light, key, Brighten(FShadowColor, FHotLightDepth / 4));
     }
     const int depth = FHotLightDepth;
-    FHot = compose(0, MapDrawn(face, key, [depth](QRgb c) { return Brighten(c, depth); }));
-  } else {
-    FHot = QImage();
+    images.hot = compose(0, MapDrawn(face, key, [depth](QRgb c) { return Brighten(c, depth); }));
   }
-  FDisabled = FOptions.testFlag(sioDisableImage) ? MapDrawn(FNormal, key, Grey) : QImage();
+  if (FOptions.testFlag(sioDisableImage)) images.disabled = MapDrawn(images.normal, key, Grey);
+  return images;
+}
+
+void TClearControl::MakeBtnImageAndRgn() {
+  const int b = B();
+  if (FUpdateCount > 0 || FLoading || width() < 2 * b + 3 || height() < 2 * b + 3) return;
+  FStale = false;
+  ++FBuildCount;
+  const QRgb key = FTransparentColor;
+  // Shape and hit testing always come from the images in the control's own
+  // pixels, so they are the same at any screen ratio.
+  TStateImages images = BuildImages(1);
+  FNormal = images.normal;
+  FPressed = images.pressed;
+  FHot = images.hot;
+  FDisabled = images.disabled;
+  FNormalRgn = RunRegion(FNormal, FNormal.rect(), key);
+  FPressedRgn = FPressed.isNull() ? QRegion() : RunRegion(FPressed, FPressed.rect(), key);
+  // On a screen with more pixels, what is painted is drawn at its
+  // resolution; the key is see-through there, as the mask cannot cut
+  // finer than the control's pixels.
+  FDeviceRatio = devicePixelRatioF();
+  FDevice = {};
+  if (FDeviceRatio != 1) {
+    FDevice = BuildImages(FDeviceRatio);
+    for (QImage* image : {&FDevice.normal, &FDevice.pressed, &FDevice.hot, &FDevice.disabled}) {
+      if (image->isNull()) continue;
+      QImage painted = image->convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      for (int y = 0; y < painted.height(); ++y) {
+        QRgb* row = Row(painted, y);
+        const QRgb* from = Row(std::as_const(*image), y);
+        for (int x = 0; x < painted.width(); ++x)
+          if (from[x] == key) row[x] = 0;
+      }
+      painted.setDevicePixelRatio(FDeviceRatio);
+      *image = painted;
+    }
+  }
 
   FApplyingRgn = true;
   UpdateRgn();
@@ -435,6 +536,8 @@ void TClearControl::UpdateRgn() {
 
 void TClearControl::WinRgnSet(bool pressed) {
   if (ExplicitlyHidden()) return;
+  // A build applies the region itself.
+  if (EnsureBuilt()) return;
   // Without a pressed image (no edge) the pressed state looks normal.
   QRegion region = pressed && !FPressed.isNull() ? FPressedRgn : FNormalRgn;
   QImage captured;
@@ -476,16 +579,21 @@ bool TClearControl::event(QEvent* event) {
 }
 
 const QImage& TClearControl::ShownImage() const {
-  if (!isEnabled() && FOptions.testFlag(sioDisableImage) && !FDisabled.isNull()) return FDisabled;
-  if (FTracking && FPointerInside && !FPressed.isNull()) return FPressed;
-  if (!FHot.isNull() && HotTrackShown() && underMouse() && !MouseCaptured()) return FHot;
-  return FNormal;
+  const bool device = FDeviceRatio != 1;
+  if (!isEnabled() && FOptions.testFlag(sioDisableImage) && !FDisabled.isNull())
+    return device ? FDevice.disabled : FDisabled;
+  if (FTracking && FPointerInside && !FPressed.isNull()) return device ? FDevice.pressed : FPressed;
+  if (!FHot.isNull() && HotTrackShown() && underMouse() && !MouseCaptured())
+    return device ? FDevice.hot : FHot;
+  return device ? FDevice.normal : FNormal;
 }
 
 void TClearControl::paintEvent(QPaintEvent*) {
+  // Only a control rendered while hidden (grab) can find its look stale here.
+  EnsureBuilt();
   const QImage& image = ShownImage();
   if (image.isNull()) return;
-  QPainter(this).drawImage(0, 0, image);
+  QPainter(this).drawImage(QRectF(0, 0, width(), height()), image);
 }
 
 void TClearControl::resizeEvent(QResizeEvent* event) {
@@ -495,7 +603,21 @@ void TClearControl::resizeEvent(QResizeEvent* event) {
 
 void TClearControl::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  UpdateRgn();
+  WatchScreen();
+  if (devicePixelRatioF() != FDeviceRatio) FStale = true;
+  // The first build, before the first paint; it applies the region at once.
+  if (!EnsureBuilt()) UpdateRgn();
+}
+
+void TClearControl::WatchScreen() {
+  // A window moved to a screen of another ratio sends no event of its own.
+  QWindow* handle = window()->windowHandle();
+  if (handle == nullptr || handle == FWatchedWindow) return;
+  if (FWatchedWindow) disconnect(FWatchedWindow, &QWindow::screenChanged, this, nullptr);
+  FWatchedWindow = handle;
+  connect(handle, &QWindow::screenChanged, this, [this] {
+    if (devicePixelRatioF() != FDeviceRatio) Changed();
+  });
 }
 
 void TClearControl::changeEvent(QEvent* event) {
@@ -599,8 +721,10 @@ void TClearControl::mouseMoveEvent(QMouseEvent* event) {
 void TClearControl::Click(QPoint position) {
   FTracking = false;
   if (FStyle != sbsImage) UpdateRgn();
+  // The handler may close and delete the window with this control.
+  const QPointer<TClearControl> alive(this);
   if (UnderPointer(position)) emit OnClick();
-  update();
+  if (alive) update();
 }
 
 void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
@@ -610,15 +734,17 @@ void TClearControl::mouseReleaseEvent(QMouseEvent* event) {
     FClicked = false;
     return;
   }
+  const QPointer<TClearControl> alive(this);
   if (event->button() == Qt::LeftButton && FClicked) {
     FClicked = false;
     if (rect().contains(position)) Click(position);
+    if (!alive) return;
   }
   if (FParentDrag) return;
   FTracking = false;
   if (FStyle != sbsImage) UpdateRgn();
   if (!Edged() || UnderPointer(position)) emit OnMouseUp(event->button(), position);
-  update();
+  if (alive) update();
 }
 
 void TClearControl::enterEvent(QEnterEvent* event) {

@@ -6,13 +6,18 @@
 //
 // All state images and both mask regions are built once per change of a
 // look-affecting setting; painting only copies the image of the current state.
+// Until the control is first shown (as while its form is loaded), and inside
+// BeginUpdate/EndUpdate, a change only marks the look stale: it is built when
+// the control is shown or its images are asked for.
 #pragma once
 
 #include <QColor>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QRegion>
 #include <QWidget>
+#include <QWindow>
 
 class TClearControl : public QWidget {
   Q_OBJECT
@@ -45,6 +50,10 @@ class TClearControl : public QWidget {
   void SetBorderStyle(TBorderStyle value);
   QPixmap Picture() const { return QPixmap::fromImage(FPicture); }
   void SetPicture(const QPixmap& picture);
+  // A file (or resource) holding Picture at twice its size, drawn instead of
+  // it on screens of ratio 1.5 and more; read when first needed.
+  QString Picture2xFile() const { return FPicture2xFile; }
+  void SetPicture2xFile(const QString& file);
   const QImage& PictureImage() const { return FPicture; }
   QString Caption() const { return FCaption; }
   void SetCaption(const QString& caption);
@@ -87,18 +96,21 @@ class TClearControl : public QWidget {
 
   // Rebuilds every state image and both regions, then applies the region.
   void MakeBtnImageAndRgn();
+  // How many times the images were built, for measuring.
+  int BuildCount() const { return FBuildCount; }
   // Requests the mask for the current state; requests are applied once per
   // burst from the control's own event.
   void UpdateRgn();
   void AutoSizeArrange();
 
-  // The prepared state images and regions (null or empty when not built).
-  const QImage& NormalImage() const { return FNormal; }
-  const QImage& PressedImage() const { return FPressed; }
-  const QImage& HotImage() const { return FHot; }
-  const QImage& DisabledImage() const { return FDisabled; }
-  const QRegion& NormalRgn() const { return FNormalRgn; }
-  const QRegion& PressedRgn() const { return FPressedRgn; }
+  // The prepared state images and regions, built first if stale (null or
+  // empty when the control is too small to be built).
+  const QImage& NormalImage() { return EnsureBuilt(), FNormal; }
+  const QImage& PressedImage() { return EnsureBuilt(), FPressed; }
+  const QImage& HotImage() { return EnsureBuilt(), FHot; }
+  const QImage& DisabledImage() { return EnsureBuilt(), FDisabled; }
+  const QRegion& NormalRgn() { return EnsureBuilt(), FNormalRgn; }
+  const QRegion& PressedRgn() { return EnsureBuilt(), FPressedRgn; }
 
  signals:
   void OnClick();
@@ -137,15 +149,28 @@ class TClearControl : public QWidget {
   static bool MouseCaptured();
   // What ParentDrag moves: the parent, or the control when it is a window.
   QWidget* DraggedParent();
-  void Changed();  // rebuild and repaint after a look-affecting change
+  void Changed();  // rebuild (or mark stale) and repaint after a look-affecting change
+  // Builds a stale look; true when it did.
+  bool EnsureBuilt();
   void PictureChanged();
   void WinRgnSet(bool pressed);
   void Click(QPoint position);
   // True when this control is what the window shows at the point: the mask
   // decides, so key-coloured pixels belong to whatever lies below.
   bool UnderPointer(QPoint position) const;
+  // What paint draws: the state's image at the screen's ratio.
   const QImage& ShownImage() const;
-  QImage CaptionImage() const;
+  // The caption's cell in the control's pixels: its measure plus one.
+  QSize CaptionCell() const;
+  // The caption on the key colour, drawn at the ratio.
+  QImage CaptionImage(QSize cell, qreal ratio) const;
+  QImage PictureAt(qreal ratio);
+  struct TStateImages {
+    QImage normal, pressed, hot, disabled;
+  };
+  // The state images drawn at a screen ratio (1: the control's own pixels).
+  TStateImages BuildImages(qreal ratio);
+  void WatchScreen();
 
   bool FAutoSize = true;
   TBorderStyle FBorderStyle = bsSingle;
@@ -167,8 +192,17 @@ class TClearControl : public QWidget {
   bool FFormTrans = false;
   bool FParentDrag = false;
 
+  QString FPicture2xFile;
+  QImage FPicture2x;
+
   QImage FNormal, FPressed, FHot, FDisabled;
+  // The state images painted on a screen whose ratio is not 1.
+  TStateImages FDevice;
+  qreal FDeviceRatio = 1;
+  QPointer<QWindow> FWatchedWindow;
   QRegion FNormalRgn, FPressedRgn;
+  bool FStale = true;
+  int FBuildCount = 0;
   int FUpdateCount = 0;
   int FPendingRgnEvents = 0;
   bool FApplyingRgn = false;
@@ -182,6 +216,7 @@ class TClearControl : public QWidget {
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
   Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE SetBorderStyle)
   Q_PROPERTY(QPixmap Picture READ Picture WRITE SetPicture)
+  Q_PROPERTY(QString Picture2xFile READ Picture2xFile WRITE SetPicture2xFile)
   Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
   Q_PROPERTY(int CaptionLeft READ CaptionLeft WRITE SetCaptionLeft)
   Q_PROPERTY(int CaptionTop READ CaptionTop WRITE SetCaptionTop)

@@ -25,6 +25,7 @@
 #include "support/files.h"
 #include "support/tempconfig.h"
 #include "support/tempfolder.h"
+#include "widgets/clearctrl.h"
 
 namespace fs = std::filesystem;
 
@@ -196,6 +197,10 @@ TEST_F(WindowTest, OkSavesOnlyWhenItsPictureIsClicked) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   const auto* ok = window.findChild<QWidget*>("ClearButton1");
   ASSERT_NE(ok, nullptr);
+  // The form's many settings, the fonts and the captions only marked the
+  // buttons' look stale: each was built once, when first shown.
+  for (const TClearButton* button : window.findChildren<TClearButton*>())
+    EXPECT_EQ(button->BuildCount(), 1) << button->objectName().toStdString();
   // The Enter cap's cut-away lower left (black in the picture, well away from
   // anything drawn) and a point on the cap itself.
   const QPoint corner = ok->mapTo(&window, QPoint(12, 37));

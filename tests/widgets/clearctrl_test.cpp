@@ -5,8 +5,11 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPointer>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
+#include <functional>
 #include <stdexcept>
 
 #include "support/codedpicture.h"
@@ -243,6 +246,118 @@ TEST(ClearButton, OnlyDrawnPixelsTakeClicksAndTheLookFollowsThePointer) {
   }
 }
 
+// Connects a handler that takes none of the signal's arguments.
+template <auto Signal, typename Widget>
+void ConnectTo(Widget* widget, const std::function<void()>& handler) {
+  QObject::connect(widget, Signal, handler);
+}
+
+// The test runs again on a screen of ratio 2 (QT_SCALE_FACTOR=2) and on two
+// screens of ratios 1 and 2. At 1 the screen shows the built images pixel
+// for pixel; at 2 the caption, outline and shadow are drawn at the screen's
+// pixels, not as 2 x 2 blocks, while the shape and what takes a click stay
+// those of the control's own pixels. A window moved to a screen of another
+// ratio has its buttons built once more, for that ratio.
+TEST(ClearButton, DrawnAtTheScreensPixelRatio) {
+  Backdrop window;
+  window.resize(120, 90);
+  auto* ok = new TClearButton(&window);
+  MakePreviewButton(*ok, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
+  ok->move(20, 20);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QCoreApplication::processEvents();
+  // Only the button's own colours, never a blend of two: the picture's
+  // codes, caption, ring, shadow, and the key where the parent shows.
+  const auto own = [](QRgb c) {
+    return c == kBlack || c == kWhite || c == kRing || c == kSilver ||
+           (qRed(c) >= 100 && qRed(c) < 148 && qGreen(c) >= 50 && qGreen(c) < 86 && qBlue(c) == 7);
+  };
+  const auto expectDrawnAt = [&](qreal ratio) {
+    ASSERT_EQ(ok->devicePixelRatioF(), ratio);
+    const QImage shown = ok->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shown.size(), QSize(69, 50) * ratio);
+    EXPECT_EQ(ok->mask(), ok->NormalRgn());
+    const QImage& normal = ok->NormalImage();
+    int sharpRows = 0;
+    for (int y = 0; y < 50; ++y) {
+      bool sharp = false;
+      for (int x = 0; x < 69; ++x) {
+        const QRgb logical = normal.pixel(x, y);
+        if (logical == kBlack) continue;  // cut away by the mask
+        // Each pixel of the control covers ratio x ratio pixels of the screen.
+        const QRect cell(QPoint(x, y) * ratio, QSize(1, 1) * ratio);
+        QSet<QRgb> colours;
+        for (int dy = 0; dy < cell.height(); ++dy)
+          for (int dx = 0; dx < cell.width(); ++dx)
+            colours.insert(shown.pixel(cell.topLeft() + QPoint(dx, dy)));
+        if (ratio == 1) {
+          ASSERT_EQ(shown.pixel(x, y), logical) << x << "," << y;
+        }
+        for (const QRgb c : colours) ASSERT_TRUE(own(c)) << x << "," << y << " " << std::hex << c;
+        if (logical == kWhite && colours.size() > 1) sharp = true;
+      }
+      sharpRows += sharp;
+    }
+    EXPECT_TRUE(ratio < 2 || sharpRows >= 5) << "the caption is drawn as 2 x 2 blocks";
+  };
+  const qreal ratio = ok->devicePixelRatioF();
+  expectDrawnAt(ratio);
+  // A click lands where it lands at ratio 1: on a see-through corner it is
+  // the window's.
+  QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, ok->mapTo(&window, QPoint(12, 9)));
+  EXPECT_EQ(window.presses, 1);
+
+  for (const QScreen* other : QGuiApplication::screens()) {
+    if (other->devicePixelRatio() == ratio) continue;
+    const int builds = ok->BuildCount();
+    window.move(other->geometry().topLeft() + QPoint(10, 10));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ok->BuildCount(), builds + 1);
+    expectDrawnAt(other->devicePixelRatio());
+    break;
+  }
+}
+
+// Whichever handler a pointer sequence reaches first deletes the button, as
+// OK and Cancel close their window; nothing touches the button afterwards (a
+// use after free shows under AddressSanitizer) and the window lives on.
+// (Enter and leave handlers cannot: Qt itself touches the widget after
+// delivering those events, so they must use deleteLater.)
+TEST(ClearButton, AnyHandlerMayDeleteTheButton) {
+  using Connect = void (*)(TClearButton*, const std::function<void()>&);
+  const std::pair<const char*, Connect> handlers[] = {
+      {"OnMouseMove", ConnectTo<&TClearControl::OnMouseMove>},
+      {"OnMouseDown", ConnectTo<&TClearControl::OnMouseDown>},
+      {"OnClick", ConnectTo<&TClearControl::OnClick>},
+      {"OnMouseUp", ConnectTo<&TClearControl::OnMouseUp>}};
+  for (const auto& [name, connect] : handlers) {
+    SCOPED_TRACE(name);
+    Backdrop window;
+    window.resize(120, 90);
+    QPointer<TClearButton> button = new TClearButton(&window);
+    MakePreviewButton(*button, 69, KeyCap(48, 36), QStringLiteral("[OK]"), 15);
+    button->move(20, 20);
+    button->SetHotTrack(true);
+    connect(button, [&button] { delete button.data(); });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QWindow* handle = window.windowHandle();
+    const QPoint picture = button->mapTo(&window, QPoint(30, 30));
+    QTest::mouseMove(handle, picture);
+    QTest::mouseMove(handle, picture + QPoint(2, 1));
+    QTest::mousePress(handle, Qt::LeftButton, {}, picture);
+    QTest::mouseMove(handle, picture + QPoint(1, 1));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, picture + QPoint(1, 1));
+    QTest::mouseMove(handle, QPoint(115, 85));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(button.isNull());
+    const int presses = window.presses;
+    QTest::mouseClick(handle, Qt::LeftButton, {}, picture);
+    EXPECT_EQ(window.presses, presses + 1);  // the button's place is the window's now
+  }
+}
+
 TEST(ClearButton, HotPressedAndDisabledColours) {
   QImage solid(20, 20, QImage::Format_RGB32);
   solid.fill(qRgb(100, 150, 200));
@@ -256,18 +371,64 @@ TEST(ClearButton, HotPressedAndDisabledColours) {
   button.SetShadowColor(QColor(90, 90, 90));
   button.SetLightColor(Qt::white);
   button.EndUpdate();
-  // Push style: face at 2 + (36 - 20) / 2 = 10; ring around it.
-  const QImage& hot = button.HotImage();
-  EXPECT_EQ(hot.pixel(15, 15), qRgb(228, 255, 255));                 // face brightened by 128
-  EXPECT_EQ(hot.pixel(9, 15), qRgb(104, 154, 255));                  // ring brightened by 64
-  EXPECT_EQ(button.PressedImage().pixel(10, 15), qRgb(8, 58, 168));  // ring darkened by 32
-  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(150, 150, 150));
-  EXPECT_EQ(button.DisabledImage().pixel(1, 1), kBlack);
-  // Grey is held between 128 and 192.
-  solid.fill(qRgb(10, 10, 10));
-  button.SetPicture(QPixmap::fromImage(solid));
+  // Push style along row 15. Normal: face at 2, the picture at x 10-29; the
+  // silhouette (x 10-30) in light at offsets -2..1 (x 8-31), the ring at
+  // -1..1 (x 9-31), the shadow at 1..2 (x 11-32). Pressed: shadow at -1
+  // (x 9-29), ring at 0..2 (x 10-32), the picture at x 11-30.
+  const QRgb shadow = qRgb(90, 90, 90);
+  ExpectColour(button.NormalImage(), Qt::white, {8, 15});
+  ExpectColour(button.NormalImage(), kRing, {9, 15, 31, 15});
+  ExpectColour(button.NormalImage(), shadow, {32, 15});
+  ExpectColour(button.NormalImage(), kBlack, {7, 15, 33, 15});
+  // Held: ring darkened by 32, shadow by 64, the face one lower and right.
+  ExpectColour(button.PressedImage(), qRgb(26, 26, 26), {9, 15, 15, 9});
+  ExpectColour(button.PressedImage(), qRgb(8, 58, 168), {10, 15, 32, 15});
+  ExpectColour(button.PressedImage(), qRgb(100, 150, 200), {11, 15, 30, 15});
+  ExpectColour(button.PressedImage(), kBlack, {8, 15, 33, 15});
+  // Hot: face brightened by 128, ring by 64 (held at 255), shadow by 32.
+  ExpectColour(button.HotImage(), qRgb(228, 255, 255), {15, 15});
+  ExpectColour(button.HotImage(), qRgb(104, 154, 255), {9, 15});
+  ExpectColour(button.HotImage(), qRgb(122, 122, 122), {32, 15});
+  ExpectColour(button.HotImage(), Qt::white, {8, 15});
+  // Disabled: grey, held between 128 and 192; the key stays the key.
+  ExpectColour(button.DisabledImage(), qRgb(150, 150, 150), {15, 15});
+  ExpectColour(button.DisabledImage(), qRgb(192, 192, 192), {8, 15});
+  ExpectColour(button.DisabledImage(), qRgb(128, 128, 128), {9, 15, 32, 15});
+  ExpectColour(button.DisabledImage(), kBlack, {1, 1});
+
+  // A light colour equal to the key is brightened by 8, or darkened when
+  // that is the key still.
+  button.SetLightColor(Qt::black);
+  ExpectColour(button.NormalImage(), qRgb(8, 8, 8), {8, 15});
+  button.BeginUpdate();
+  button.SetLightColor(Qt::white);
+  button.SetTransColor(Qt::white);
+  button.EndUpdate();
+  ExpectColour(button.NormalImage(), qRgb(247, 247, 247), {8, 15});
+
+  // The image style: nothing moves when held, no light and no shadow, but
+  // the held ring is darker.
+  button.BeginUpdate();
   button.SetTransColor(Qt::black);
-  EXPECT_EQ(button.DisabledImage().pixel(15, 15), qRgb(128, 128, 128));
+  button.SetStyle(TClearControl::sbsImage);
+  button.EndUpdate();
+  ExpectColour(button.NormalImage(), kBlack, {8, 15, 32, 15});
+  ExpectColour(button.NormalImage(), kRing, {9, 15, 30, 15});
+  ExpectColour(button.PressedImage(), qRgb(8, 58, 168), {9, 15, 30, 15});
+  ExpectColour(button.PressedImage(), qRgb(100, 150, 200), {10, 15, 29, 15});
+
+  // A new picture brings its own key, its bottom-left pixel: a pixel of that
+  // colour is not the picture's, and the ring grown into it shows there. A
+  // key set after the picture fixes the picture's.
+  const QRgb mark = qRgb(1, 2, 3);
+  solid.setPixel(0, 19, mark);
+  solid.setPixel(5, 5, mark);
+  button.SetStyle(TClearControl::sbsPushBtn);
+  button.SetPicture(QPixmap::fromImage(solid));
+  EXPECT_EQ(button.TransparentColor(), QColor(mark));
+  ExpectColour(button.NormalImage(), kRing, {10 + 5, 10 + 5});
+  button.SetTransColor(Qt::black);
+  ExpectColour(button.NormalImage(), mark, {10 + 5, 10 + 5, 10, 10 + 19});
 }
 
 // A panel whose size request fails, to see how the failure is reported.
