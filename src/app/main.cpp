@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
     TMainForm1 MainForm1(arguments, TMainForm1::CurrentEnvironment());
     MarkStartup("window made");
     if (!MainForm1.HasArguments() && TApplication::Headless()) {
+      if (const std::string why = TApplication::MissingDisplay(); !why.empty())
+        std::fprintf(stderr, "%s\n", why.c_str());
       std::fprintf(stderr, "%s: 設定画面を表示するには画面が必要です\n", TApplication::Title);
       return 2;
     }
@@ -43,6 +45,8 @@ int main(int argc, char** argv) {
     MainForm1.FormCreate();
     if (MainForm1.Finished()) return TApplication::ErrorShown() ? 1 : 0;
     if (MainForm1.HasArguments() && TApplication::Headless()) {
+      if (const std::string why = TApplication::MissingDisplay(); !why.empty())
+        std::fprintf(stderr, "%s\n", why.c_str());
       std::fprintf(
           stderr, "%s: プレビューを表示するには画面が必要です (一枚だけのときは確認画面が出ます)\n",
           TApplication::Title);

@@ -14,6 +14,7 @@
 #include <exception>
 #include <optional>
 
+#include "app/application.h"
 #include "app/composition.h"
 #include "app/intake.h"
 #include "app/jobrunner.h"
@@ -58,6 +59,7 @@ TMainForm1::TEnvironment TMainForm1::CurrentEnvironment() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
   environment.minute = QTime::currentTime().minute();
   environment.pointer = QCursor::pos();
+  environment.placesWindows = TApplication::PlacesWindows();
   return environment;
 }
 
@@ -171,6 +173,9 @@ void TMainForm1::FormCreate() {
     // The program then ends at this window's first timer tick.
     TSettingForm1::ShowBesidePointer(this, FSettings, FEnvironment.pointer,
                                      FEnvironment.screenSize);
+    // Shown only so that its next tick ends the program: where the
+    // compositor places windows, off-screen would be on screen.
+    setAttribute(Qt::WA_DontShowOnScreen);
     return;
   }
 
@@ -327,10 +332,18 @@ void TMainForm1::keyPressEvent(QKeyEvent* event) {
 
 void TMainForm1::Timer1Timer() {
   if (FArguments.empty()) {
+    // Not while the settings window is up: closing this window's native
+    // window closes its transient children too (on Wayland), and that would
+    // take the settings window down with it.
+    if (SettingForm1 != nullptr && SettingForm1->isVisible()) return;
     close();
     return;
   }
   if (jobList.size() != 1) return;
+  if (!FEnvironment.placesWindows) {
+    FTimer1->stop();  // the compositor has placed it
+    return;
+  }
   const QSize screen = FEnvironment.screenSize;
   const int w = width();
   const int h = height();

@@ -37,6 +37,8 @@ class TMainForm1 : public QWidget {
     QSize screenSize;  // the primary screen's size
     int minute = 0;    // the local clock's minute at construction
     QPoint pointer{};  // the mouse pointer's screen position at construction
+    // False where the compositor places windows: the preview then does not slide.
+    bool placesWindows = true;
   };
   static TEnvironment CurrentEnvironment();
 

@@ -74,7 +74,15 @@ TSettingForm1::~TSettingForm1() {
   if (SettingForm1 == this) SettingForm1 = nullptr;
 }
 
-void TSettingForm1::FormCreate() { ui->Rgn1->SetWndRgn(); }
+void TSettingForm1::FormCreate() {
+  ui->Rgn1->SetWndRgn();
+  // Wayland takes a window's shape for its input only: the bubble's surround
+  // is made see-through instead.
+  if (!TApplication::ShapesWindows()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    ui->Rgn1->SetTransparent(true);
+  }
+}
 
 void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,
                                       const QPoint& pointer, const QSize& screenSize) {

@@ -346,19 +346,38 @@ TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWho
   EXPECT_EQ(typedEdit->cursorPosition(), 5);
 }
 
+// Counts the close requests a window gets.
+class CloseCounter : public QObject {
+ public:
+  int closes = 0;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) ++closes;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 // Runs the no-argument start with the pointer and screen given; answers
 // where the settings window stood.
 QPoint PlaceFor(QPoint pointer, QSize screen) {
   TMainForm1 preview({}, {screen, 0, pointer});
+  CloseCounter counter;
+  preview.installEventFilter(&counter);
   QPoint placed(-1, -1);
   QTimer::singleShot(0, [&] {
     EXPECT_TRUE(SettingForm1->isModal());
     EXPECT_EQ(SettingForm1->parent(), &preview);
     placed = SettingForm1->pos();
+    // The hidden owner ticks on underneath and must not be closed: on
+    // Wayland its native window would take the settings window with it.
+    QTest::qWait(60);
+    EXPECT_EQ(counter.closes, 0);
+    EXPECT_TRUE(SettingForm1->isVisible());
     SettingForm1->ShapeButton0_2Click();
   });
   preview.FormCreate();
   EXPECT_FALSE(SettingForm1->isVisible());
+  // Its next tick, now the settings window is gone, ends the program.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return counter.closes > 0; }, 1000));
   return placed;
 }
 
