@@ -85,9 +85,9 @@ void TSettingForm1::FormCreate() {
 }
 
 void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,
-                                      const QPoint& pointer, const QSize& screenSize) {
+                                      const QPoint& pointer, const QRect& screen) {
   SettingForm1 = new TSettingForm1(settings, owner);
-  SettingForm1->move(PlaceBesidePointer(pointer, screenSize));
+  SettingForm1->move(PlaceBesidePointer(pointer, screen));
   SettingForm1->exec();
 }
 
@@ -98,12 +98,12 @@ void TSettingForm1::showEvent(QShowEvent* event) {
   activateWindow();
 }
 
-QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize) {
+QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QRect& screen) {
   int left = pointer.x() + 5;
   int top = pointer.y() - 60;
-  left = std::min(left, screenSize.width() - ClientWidth);
-  top = std::min(top, screenSize.height() - ClientHeight);
-  top = std::max(top, 0);
+  left = std::min(left, screen.x() + screen.width() - ClientWidth);
+  top = std::min(top, screen.y() + screen.height() - ClientHeight);
+  top = std::max(top, screen.y());
   return {left, top};
 }
 

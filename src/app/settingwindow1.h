@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QUrl>
@@ -34,10 +35,11 @@ class TSettingForm1 : public QDialog {
   // Started without arguments: creates the window as SettingForm1, places it
   // beside the pointer and shows it modally until it closes.
   static void ShowBesidePointer(QWidget* owner, PunchSettings& settings, const QPoint& pointer,
-                                const QSize& screenSize);
+                                const QRect& screen);
   // The window's top-left for a pointer position: right and bottom edges stay
-  // on the screen and the top not above it; the left edge is not clamped.
-  static QPoint PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize);
+  // on the screen (the pointer's monitor) and the top not above it; the left
+  // edge is not clamped.
+  static QPoint PlaceBesidePointer(const QPoint& pointer, const QRect& screen);
   // The information page for a program file: its name without extension,
   // appended as it is.
   static QUrl InfoAddress(const QString& programFile);

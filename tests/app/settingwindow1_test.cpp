@@ -358,7 +358,7 @@ class CloseCounter : public QObject {
 
 // Runs the no-argument start with the pointer and screen given; answers
 // where the settings window stood.
-QPoint PlaceFor(QPoint pointer, QSize screen) {
+QPoint PlaceFor(QPoint pointer, QRect screen) {
   TMainForm1 preview({}, {screen, 0, pointer});
   CloseCounter counter;
   preview.installEventFilter(&counter);
@@ -382,15 +382,20 @@ QPoint PlaceFor(QPoint pointer, QSize screen) {
 }
 
 TEST_F(SettingWindowTest, TheWindowOpensBesideThePointerAndStaysOnTheScreen) {
-  const QSize screen(1024, 768);
+  const QRect screen(0, 0, 1024, 768);
   EXPECT_EQ(PlaceFor({300, 400}, screen), QPoint(305, 340));
-  EXPECT_EQ(PlaceFor({1000, 400}, screen), QPoint(754, 340));        // flush right
-  EXPECT_EQ(PlaceFor({300, 760}, screen), QPoint(305, 448));         // flush bottom
-  EXPECT_EQ(PlaceFor({1020, 767}, screen), QPoint(754, 448));        // the corner
-  EXPECT_EQ(PlaceFor({300, 59}, screen), QPoint(305, 0));            // not above the top
-  EXPECT_EQ(PlaceFor({-100, 400}, screen), QPoint(-95, 340));        // the left is left alone
-  EXPECT_EQ(PlaceFor({300, 100}, QSize(200, 200)), QPoint(-70, 0));  // too small a screen
-  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));           // Cancel stored nothing
+  EXPECT_EQ(PlaceFor({1000, 400}, screen), QPoint(754, 340));              // flush right
+  EXPECT_EQ(PlaceFor({300, 760}, screen), QPoint(305, 448));               // flush bottom
+  EXPECT_EQ(PlaceFor({1020, 767}, screen), QPoint(754, 448));              // the corner
+  EXPECT_EQ(PlaceFor({300, 59}, screen), QPoint(305, 0));                  // not above the top
+  EXPECT_EQ(PlaceFor({-100, 400}, screen), QPoint(-95, 340));              // the left is left alone
+  EXPECT_EQ(PlaceFor({300, 100}, QRect(0, 0, 200, 200)), QPoint(-70, 0));  // too small a screen
+  // The right of two monitors, and one below the primary.
+  const QRect right(1280, 0, 1280, 1024), below(0, 768, 1024, 768);
+  EXPECT_EQ(PlaceFor({1680, 300}, right), QPoint(1685, 240));
+  EXPECT_EQ(PlaceFor({2550, 1000}, right), QPoint(2290, 704));
+  EXPECT_EQ(PlaceFor({300, 790}, below), QPoint(305, 768));
+  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));  // Cancel stored nothing
 }
 
 TEST_F(SettingWindowTest, TheBubbleShapesTheWindow) {
