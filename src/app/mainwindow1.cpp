@@ -24,6 +24,7 @@
 #include "app/startuptrace.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
+#include "widgets/accessible.h"
 
 namespace {
 constexpr int kSlideStep = 32;
@@ -84,6 +85,9 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const TEnvironment& e
   SetPixelFont(ui->ClearButton1, 15);
   SetPixelFont(ui->ClearButton2, 12);
   SetPixelFont(this, 12);
+  InstallButtonAccessibility();
+  ui->ClearButton1->setAccessibleName(QStringLiteral("OK"));
+  ui->ClearButton2->setAccessibleName(QString::fromUtf8("キャンセル"));
   connect(ui->ClearButton1, &TClearButton::OnClick, this, [this] { ClearButton1Click(); });
   connect(ui->ClearButton2, &TClearButton::OnClick, this, [this] { ClearButton2Click(); });
   ui->Image1->setScaledContents(false);
@@ -291,7 +295,9 @@ void TMainForm1::ApplyComposition(const TComposition& composition) {
 }
 
 void TMainForm1::ShowBatchProgress(size_t index, size_t count) {
-  ui->ClearButton1->SetCaption(QStringLiteral("%1/%2").arg(index + 1).arg(count));
+  const QString progress = QStringLiteral("%1/%2").arg(index + 1).arg(count);
+  ui->ClearButton1->SetCaption(progress);
+  ui->ClearButton1->setAccessibleDescription(progress);
   const QRect& screen = FEnvironment.screen;
   move(screen.x() + (screen.width() - width()) / 2, screen.y() + (screen.height() - height()) / 2);
   if (!isVisible()) {

@@ -9,11 +9,15 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/punchsettings.h"
 
+class QMimeData;
 class QTimer;
 class TShapeButton;
 namespace Ui {
@@ -64,19 +68,40 @@ class TSettingForm1 : public QDialog {
   // program's by default.
   void SetProgramFile(const QString& path) { FProgramFile = path; }
 
+  // Starts the program again with the given paths as its arguments; true
+  // when it started. Replaceable, so tests see what a drop would punch.
+  using TLauncher = std::function<bool(const QStringList& paths)>;
+  void SetLauncher(TLauncher launcher) { FLauncher = std::move(launcher); }
+  // The local paths of a drop that holds a picture file or a folder; none
+  // when the drop holds neither.
+  static QStringList DroppedPaths(const QMimeData* data);
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void ShowSettings();
   void SetImprintText(const QString& text);
+  // Stores the buttons and the text as OK does; false after a reported failure.
+  bool StoreChoices();
+  void SelectInitialText();
+  void SetUpKeyboardAndNames();
+  // The text field, OK, Cancel, Info., then each group's stop from top to bottom.
+  std::vector<QWidget*> TabStops() const;
+  // Left/Up and Right/Down in a group press its previous or next button.
+  bool MoveInGroup(TShapeButton* button, int step);
 
   std::unique_ptr<Ui::TSettingForm1> ui;
   PunchSettings& FSettings;
   QTimer* FTimer1 = nullptr;
   QString FProgramFile;
+  TLauncher FLauncher;
   bool FLoaded = false;
+  bool FInfoHeld = false;  // Info. opened the page during this press
 };
 
 // The settings window of this run, or null while there is none.

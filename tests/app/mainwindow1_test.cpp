@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -176,6 +177,17 @@ TEST_F(WindowTest, SingleModeSavesOnlyOnOk) {
     QCoreApplication::sendEvent(&window, &enter);
   }
   EXPECT_EQ(Outputs(), std::vector<std::string>{"加工済_one.jpg"});
+  {
+    // The keypad's Enter, as a user's key arrives at the shown window.
+    TMainForm1 window({source}, Screen(1024, 768, 0));
+    window.FormCreate();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(window.windowHandle(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(window.isVisible());
+  }
+  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済2_one.jpg", "加工済_one.jpg"}));
+  std::filesystem::remove(root / "加工済2_one.jpg");
   TJPEGImage written;
   written.LoadFromFile((root / "加工済_one.jpg").string());
   EXPECT_EQ(written.Width(), 210);
@@ -231,8 +243,14 @@ TEST_F(WindowTest, CancelDuringABatchKeepsThePicturesSavedSoFar) {
   // On the right of two monitors, its origin below the primary's.
   TMainForm1 window(jobs, {QRect(1280, 100, 1024, 768), 0});
   std::vector<QString> captions;
+  const auto heard = [&](const char* name, QAccessible::Text text) {
+    return QAccessible::queryAccessibleInterface(window.findChild<QWidget*>(name))->text(text);
+  };
+  EXPECT_EQ(heard("ClearButton1", QAccessible::Name), "OK");
+  EXPECT_EQ(heard("ClearButton2", QAccessible::Name), "キャンセル");
   window.OnBatchPictureSaved = [&](int index) {
     captions.push_back(window.OkCaption());
+    EXPECT_EQ(heard("ClearButton1", QAccessible::Description), window.OkCaption());
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(window.pos(),
               QPoint(1280 + (1024 - window.width()) / 2, 100 + (768 - window.height()) / 2))
