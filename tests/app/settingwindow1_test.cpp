@@ -469,7 +469,7 @@ TEST_F(SettingWindowTest, ADropOfPicturesOrFoldersStoresTheChoicesAndPunchesThem
   } rows[] = {
       {{local("notes.txt"), QUrl("https://example.org/c.jpg")}, false},
       {{local("missing.jpg")}, false},
-      {{local("notes.txt"), local("a.JPG")}, true},
+      {{local("notes.txt"), local("a.JPG"), QUrl("https://example.org/c.jpg")}, true},
       {{QUrl::fromLocalFile(QString::fromStdString(dropped.Root().string()))}, true},
   };
   for (const auto& row : rows) {
@@ -498,7 +498,8 @@ TEST_F(SettingWindowTest, ADropOfPicturesOrFoldersStoresTheChoicesAndPunchesThem
     }
     ASSERT_EQ(launched.size(), 1u);
     QStringList expected;
-    for (const QUrl& url : row.urls) expected.push_back(url.toLocalFile());
+    for (const QUrl& url : row.urls)
+      if (url.isLocalFile()) expected.push_back(url.toLocalFile());  // a web address is no path
     EXPECT_EQ(launched.front(), expected);
   }
   // A save that fails punches nothing and keeps the window open.
