@@ -135,7 +135,11 @@ wait "$program" || status=$?
 [ "$status" = 0 ] || fail "Enter did not close the settings window ($status)"
 grep -q '^"B5_03"=".*Q"' "$XDG_CONFIG_HOME/Tessaly/Punchlet.reg" || fail "the typed text was not stored"
 
-echo "== X: one 2560 x 1440 screen"
+echo "== X: one 2560 x 1440 screen, sliding in from each edge"
 start_x 2560x1440x24
-expect_centred "$(window_at 2000 700 "$single")" 0 0 2560 1440
+# The edge follows the clock's minute in quarters: shifting the time zone by
+# 0, 15, 30 and 45 minutes gives each edge once.
+for shift in 00 15 30 45; do
+  expect_centred "$(TZ="PLT-0:$shift" window_at 2000 700 "$single")" 0 0 2560 1440
+done
 echo "desktop check: passed"
