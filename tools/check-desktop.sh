@@ -126,7 +126,7 @@ expect_centred "$(window_at 300 500 "$single")" 0 0 1280 1024
 xdotool mousemove 600 500
 timeout 10 "$exe" >/dev/null 2>&1 &
 program=$!
-xdotool search --sync --onlyvisible --classname punchlet >/dev/null
+timeout 10 xdotool search --sync --onlyvisible --classname punchlet >/dev/null
 sleep 1
 xdotool type Q
 xdotool key Return
