@@ -4,15 +4,25 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QThreadPool>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "imaging/canvas.h"
 #include "platform/errors.h"
 
 bool TApplication::FErrorShown = false;
 
+namespace {
+// The first platform asked for, when it is one that shows windows.
+std::string wantedPlatform;
+std::string wantedDisplay;
+bool platformStarting = false;
+}  // namespace
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  platformStarting = false;
   setApplicationName(QStringLiteral("Punchlet"));
   setApplicationDisplayName(QString::fromUtf8(Title));
   setDesktopFileName(QStringLiteral("punchlet"));  // Wayland shells find the icon through it
@@ -28,6 +38,23 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
 bool TApplication::Headless() {
   const QString platform = QGuiApplication::platformName();
   return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+bool TApplication::PlacesWindows() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+std::string TApplication::MissingDisplay() {
+  if (wantedPlatform.empty() || !Headless()) return {};
+  if (wantedPlatform == "wayland")
+    return "punchlet: cannot open a window on Wayland display '" + wantedDisplay +
+           "': the Qt Wayland platform plugin (package qt6-wayland) is missing or cannot be "
+           "loaded, or the compositor is not reachable";
+  if (wantedPlatform == "xcb")
+    return "punchlet: cannot open a window on X display '" + wantedDisplay +
+           "': the X server is not reachable or the Qt xcb platform plugin cannot be loaded";
+  return "punchlet: the Qt platform '" + wantedPlatform +
+         "' named in QT_QPA_PLATFORM cannot be loaded";
 }
 
 void TApplication::ShowException(const std::string& message) { ShowException(Exception(message)); }
@@ -59,21 +86,48 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 namespace {
 QtMessageHandler previousHandler = nullptr;
 
-// Qt's complaint about a missing runtime folder says nothing a user can act on.
+// Qt's complaint about a missing runtime folder says nothing a user can act on,
+// and a platform that does not load is told in our own words when it matters.
 void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+  if (platformStarting && context.category != nullptr &&
+      (QLatin1String(context.category).startsWith(QLatin1String("qt.qpa.")) ||
+       QLatin1String(context.category).startsWith(QLatin1String("qt.core.plugin"))))
+    return;
+  if (platformStarting && message.startsWith(QLatin1String("Failed to create wl_display"))) return;
   if (previousHandler != nullptr) previousHandler(type, context, message);
 }
 }  // namespace
 
+std::string PlatformCandidates(const char* user, const char* display, const char* wayland) {
+  const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+  std::vector<std::string> names;
+  const auto add = [&names](const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  if (set(user)) add(user);
+  if (set(display)) add("xcb");
+  if (set(wayland)) add("wayland");
+  add("offscreen");
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "" : ";") + name;
+  return list;
+}
+
 void SelectPlatformForEnvironment() {
   previousHandler = qInstallMessageHandler(FilterMessages);
-  const auto set = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-  };
-  if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const char* user = std::getenv("QT_QPA_PLATFORM");
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const std::string list = PlatformCandidates(user, display, wayland);
+  wantedPlatform = list.substr(0, list.find(';'));
+  if (wantedPlatform == "offscreen" || wantedPlatform == "minimal") wantedPlatform.clear();
+  const char* shown = wantedPlatform == "xcb"       ? display
+                      : wantedPlatform == "wayland" ? wayland
+                                                    : "";
+  wantedDisplay = shown != nullptr ? shown : "";
+  setenv("QT_QPA_PLATFORM", list.c_str(), 1);
+  platformStarting = true;
 }
 
 void InstallWindowIcon() {

@@ -14,6 +14,13 @@ class TApplication : public QApplication {
 
   // True on a platform nobody can see or answer (offscreen, minimal).
   static bool Headless();
+  // False where the compositor places windows (Wayland): no slide there.
+  static bool PlacesWindows();
+  // False where a window's mask only limits its input (Wayland).
+  static bool ShapesWindows() { return PlacesWindows(); }
+  // Empty unless a display was wanted but its platform did not load; then the
+  // line for the terminal that says what is missing.
+  static std::string MissingDisplay();
 
   // The default error display: a message box titled with the application's
   // title (skipped when headless) and the same text on stderr. A failure
@@ -31,8 +38,14 @@ class TApplication : public QApplication {
   static bool FErrorShown;
 };
 
-// Selects Qt's offscreen platform when neither X11 nor Wayland is reachable
-// and none was chosen. Call before the application object is made.
+// The platforms Qt tries in turn, for the user's QT_QPA_PLATFORM, DISPLAY and
+// WAYLAND_DISPLAY (null or empty: unset): the user's choice first, then X11
+// (the program places its own windows, also under XWayland), then Wayland,
+// and offscreen last, so a plugin that cannot load never aborts a batch.
+std::string PlatformCandidates(const char* user, const char* display, const char* wayland);
+
+// Puts the candidates into QT_QPA_PLATFORM. Call before the application
+// object is made.
 void SelectPlatformForEnvironment();
 
 // Gives the windows the program's icon. Does nothing on a headless platform,

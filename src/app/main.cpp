@@ -22,6 +22,13 @@ void SayToTerminal(const std::string& text) {
   std::fflush(stderr);
 }
 
+// When a display was asked for but its platform could not be loaded, says
+// what is missing before the refusal.
+void SayWhyNoWindow() {
+  if (const std::string why = TApplication::MissingDisplay(); !why.empty())
+    std::fprintf(stderr, "%s\n", why.c_str());
+}
+
 bool AnyLooksLikeAnOption(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments)
     if (argument.starts_with('-')) return true;
@@ -54,6 +61,7 @@ int main(int argc, char** argv) {
     std::shared_ptr<TIntake> intake;
     if (arguments.empty()) {
       if (TApplication::Headless()) {
+        SayWhyNoWindow();
         SayToTerminal("the settings window needs a display");
         return 2;
       }
@@ -69,6 +77,7 @@ int main(int argc, char** argv) {
       }
       if (TApplication::Headless()) {
         if (!intake->batch) {
+          SayWhyNoWindow();
           SayToTerminal(
               "a single picture needs a display, to confirm its preview "
               "(two or more are punched without one)");

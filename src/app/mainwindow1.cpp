@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/application.h"
 #include "app/batch.h"
 #include "app/composition.h"
 #include "app/intake.h"
@@ -19,6 +20,7 @@
 #include "app/settingwindow1.h"
 #include "platform/paths.h"
 #include "ui_mainwindow1.h"
+#include "widgets/accessible.h"
 
 namespace {
 constexpr int kSlideStep = 32;
@@ -51,9 +53,14 @@ TMainForm1::TSlideDirection TMainForm1::SlideDirectionForMinute(int minute) {
 
 TMainForm1::TEnvironment TMainForm1::CurrentEnvironment() {
   TEnvironment environment;
-  if (QScreen* screen = QGuiApplication::primaryScreen()) environment.screenSize = screen->size();
   environment.minute = QTime::currentTime().minute();
   environment.pointer = QCursor::pos();
+  environment.placesWindows = TApplication::PlacesWindows();
+  // Where the compositor places windows the pointer's position is unknown.
+  QScreen* screen =
+      environment.placesWindows ? QGuiApplication::screenAt(environment.pointer) : nullptr;
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen != nullptr) environment.screen = screen->geometry();
   return environment;
 }
 
@@ -74,6 +81,9 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const TEnvironment& e
   SetPixelFont(ui->ClearButton1, 15);
   SetPixelFont(ui->ClearButton2, 12);
   SetPixelFont(this, 12);
+  InstallButtonAccessibility();
+  ui->ClearButton1->setAccessibleName(QStringLiteral("OK"));
+  ui->ClearButton2->setAccessibleName(QString::fromUtf8("キャンセル"));
   connect(ui->ClearButton1, &TClearButton::OnClick, this, [this] { ClearButton1Click(); });
   connect(ui->ClearButton2, &TClearButton::OnClick, this, [this] { ClearButton2Click(); });
   ui->Image1->setScaledContents(false);
@@ -96,7 +106,7 @@ TMainForm1::TMainForm1(std::vector<std::string> arguments, const TEnvironment& e
   // Off-screen until the slide (single mode) or the batch display moves it:
   // placed as a 600 x 600 window beyond the edge it will come from.
   slideDirection = SlideDirectionForMinute(FEnvironment.minute);
-  move(SlideStart(QSize(600, 600), FEnvironment.screenSize));
+  move(SlideStart(QSize(600, 600), 620));
 
   FTimer1 = new QTimer(this);
   FTimer1->setInterval(20);
@@ -109,8 +119,10 @@ TMainForm1::~TMainForm1() = default;
 void TMainForm1::FormCreate() {
   if (FArguments.empty()) {
     // The program then ends at this window's first timer tick.
-    TSettingForm1::ShowBesidePointer(this, FSettings, FEnvironment.pointer,
-                                     FEnvironment.screenSize);
+    TSettingForm1::ShowBesidePointer(this, FSettings, FEnvironment.pointer, FEnvironment.screen);
+    // Shown only so that its next tick ends the program: where the
+    // compositor places windows, off-screen would be on screen.
+    setAttribute(Qt::WA_DontShowOnScreen);
     return;
   }
 
@@ -173,9 +185,11 @@ void TMainForm1::ApplyComposition(const TComposition& composition) {
 }
 
 void TMainForm1::ShowBatchProgress(size_t index, size_t count) {
-  ui->ClearButton1->SetCaption(QStringLiteral("%1/%2").arg(index + 1).arg(count));
-  const QSize screen = FEnvironment.screenSize;
-  move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+  const QString progress = QStringLiteral("%1/%2").arg(index + 1).arg(count);
+  ui->ClearButton1->SetCaption(progress);
+  ui->ClearButton1->setAccessibleDescription(progress);
+  const QRect& screen = FEnvironment.screen;
+  move(screen.x() + (screen.width() - width()) / 2, screen.y() + (screen.height() - height()) / 2);
   if (!isVisible()) {
     show();
     // Without a window manager nobody else gives it the keyboard, and Esc
@@ -218,19 +232,27 @@ void TMainForm1::keyPressEvent(QKeyEvent* event) {
 
 void TMainForm1::Timer1Timer() {
   if (FArguments.empty()) {
+    // Not while the settings window is up: closing this window's native
+    // window closes its transient children too (on Wayland), and that would
+    // take the settings window down with it.
+    if (SettingForm1 != nullptr && SettingForm1->isVisible()) return;
     close();
     return;
   }
   if (jobList.size() != 1) return;
-  const QSize screen = FEnvironment.screenSize;
+  if (!FEnvironment.placesWindows) {
+    FTimer1->stop();  // the compositor has placed it
+    return;
+  }
+  const QRect& screen = FEnvironment.screen;
   const int w = width();
   const int h = height();
   if (FTimerTag == 0) {
-    move(SlideStart(QSize(w, h), QSize(w, h)));
+    move(SlideStart(QSize(w, h), 20));
     FTimerTag = 1;
   }
-  const int targetLeft = (screen.width() - w) / 2;
-  const int targetTop = (screen.height() - h) / 2;
+  const int targetLeft = screen.x() + (screen.width() - w) / 2;
+  const int targetTop = screen.y() + (screen.height() - h) / 2;
   switch (slideDirection) {
     case TSlideDirection::FromLeft:
       if (targetLeft > x())
@@ -264,21 +286,23 @@ void TMainForm1::resizeEvent(QResizeEvent* event) {
   LayoutAnchoredControls();
 }
 
-QPoint TMainForm1::SlideStart(QSize size, QSize farSide) const {
-  const QSize screen = FEnvironment.screenSize;
-  const int centredLeft = (screen.width() - size.width()) / 2;
-  const int centredTop = (screen.height() - size.height()) / 2;
+QPoint TMainForm1::SlideStart(QSize size, int farGap) const {
+  // Always from beyond the edge, so the window enters from outside and comes
+  // to rest at the centre on a screen of any size.
+  const QRect& screen = FEnvironment.screen;
+  const int centredLeft = screen.x() + (screen.width() - size.width()) / 2;
+  const int centredTop = screen.y() + (screen.height() - size.height()) / 2;
   switch (slideDirection) {
     case TSlideDirection::FromLeft:
-      return {-size.width() - 20, centredTop};
+      return {screen.x() - size.width() - 20, centredTop};
     case TSlideDirection::FromRight:
-      return {farSide.width() + 620, centredTop};
+      return {screen.x() + screen.width() + farGap, centredTop};
     case TSlideDirection::FromTop:
-      return {centredLeft, -size.height() - 20};
+      return {centredLeft, screen.y() - size.height() - 20};
     case TSlideDirection::FromBottom:
       break;
   }
-  return {centredLeft, farSide.height() + 620};
+  return {centredLeft, screen.y() + screen.height() + farGap};
 }
 
 void TMainForm1::LayoutAnchoredControls() {

@@ -36,9 +36,13 @@ class TMainForm1 : public QWidget {
 
   // What the window reads from its surroundings; injectable so tests can fix it.
   struct TEnvironment {
-    QSize screenSize;  // the primary screen's size
+    // The monitor holding the pointer at start (the primary when none does),
+    // in global coordinates.
+    QRect screen;
     int minute = 0;    // the local clock's minute at construction
     QPoint pointer{};  // the mouse pointer's screen position at construction
+    // False where the compositor places windows: the preview then does not slide.
+    bool placesWindows = true;
   };
   static TEnvironment CurrentEnvironment();
 
@@ -96,8 +100,9 @@ class TMainForm1 : public QWidget {
   void ShowBatchProgress(size_t index, size_t count);
   void LayoutAnchoredControls();
   // Where a slide from the window's direction begins for a window of the
-  // given size; farSide is what the right and bottom starts are measured from.
-  QPoint SlideStart(QSize size, QSize farSide) const;
+  // given size: beyond that edge of the screen by the window and the gap, or
+  // by the gap alone on the right and bottom.
+  QPoint SlideStart(QSize size, int farGap) const;
 
   std::unique_ptr<Ui::TMainForm1> ui;
   std::unique_ptr<TPunchComposer> FComposer;

@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QProcess>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -12,6 +15,7 @@
 #include "app/application.h"
 #include "app/settingsstore.h"
 #include "ui_settingwindow1.h"
+#include "widgets/accessible.h"
 
 TSettingForm1* SettingForm1 = nullptr;
 
@@ -20,6 +24,11 @@ namespace {
 constexpr const char* kInfoServer = "https://tessaly.example";
 constexpr const char* kInfoPath = "/info.php?pf=w&sn=";
 constexpr int kLoadDelay = 500;
+// The frame colour swatches 4_2 to 4_11, as a screen reader says them.
+constexpr const char* kSwatchNames[] = {"青",     "緑", "黄緑", "水色",     "紫",
+                                        "ピンク", "赤", "茶色", "オレンジ", "黄色"};
+// The groups from top to bottom on the window.
+constexpr int kGroupsTopDown[] = {1, 2, 6, 3, 4, 5};
 
 // Pixel font sizes are kept in the layout as a dynamic property.
 void ApplyPixelFontSizes(QWidget* root) {
@@ -61,7 +70,18 @@ TSettingForm1::TSettingForm1(PunchSettings& settings, QWidget* owner)
   });
   connect(ui->ShapeButton0_1, &TShapeButton::OnClick, this, [this] { ShapeButton0_1Click(); });
   connect(ui->ShapeButton0_2, &TShapeButton::OnClick, this, [this] { ShapeButton0_2Click(); });
-  connect(ui->ShapeButton0, &TShapeButton::OnClick, this, [this] { ShapeButton0Click(); });
+  // Info. keeps its held look and repeat, but a browser page opens once per press.
+  connect(ui->ShapeButton0, &TShapeButton::OnClick, this, [this] {
+    if (FInfoHeld) return;
+    FInfoHeld = true;
+    ShapeButton0Click();
+  });
+  connect(ui->ShapeButton0, &TShapeButton::OnMouseUp, this, [this] { FInfoHeld = false; });
+  SetUpKeyboardAndNames();
+  setAcceptDrops(true);
+  FLauncher = [](const QStringList& paths) {
+    return QProcess::startDetached(QCoreApplication::applicationFilePath(), paths);
+  };
 
   FTimer1 = new QTimer(this);
   FTimer1->setInterval(kLoadDelay);
@@ -74,12 +94,20 @@ TSettingForm1::~TSettingForm1() {
   if (SettingForm1 == this) SettingForm1 = nullptr;
 }
 
-void TSettingForm1::FormCreate() { ui->Rgn1->SetWndRgn(); }
+void TSettingForm1::FormCreate() {
+  ui->Rgn1->SetWndRgn();
+  // Wayland takes a window's shape for its input only: the bubble's surround
+  // is made see-through instead.
+  if (!TApplication::ShapesWindows()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    ui->Rgn1->SetTransparent(true);
+  }
+}
 
 void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,
-                                      const QPoint& pointer, const QSize& screenSize) {
+                                      const QPoint& pointer, const QRect& screen) {
   SettingForm1 = new TSettingForm1(settings, owner);
-  SettingForm1->move(PlaceBesidePointer(pointer, screenSize));
+  SettingForm1->move(PlaceBesidePointer(pointer, screen));
   SettingForm1->exec();
 }
 
@@ -88,14 +116,117 @@ void TSettingForm1::showEvent(QShowEvent* event) {
   // Without a window manager nobody else gives it the keyboard, and Enter,
   // Esc and typing must reach it at once.
   activateWindow();
+  SelectInitialText();
 }
 
-QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize) {
+void TSettingForm1::SetUpKeyboardAndNames() {
+  InstallButtonAccessibility();
+  // Focus by Tab only: a click shows no focus mark, and the looks stay as drawn.
+  for (TShapeButton* button : findChildren<TShapeButton*>(Qt::FindDirectChildrenOnly))
+    button->setFocusPolicy(Qt::TabFocus);
+  ui->ShapeButton0_1->setAccessibleName(QStringLiteral("OK"));
+  ui->ShapeButton0_2->setAccessibleName(QString::fromUtf8("キャンセル"));
+  ui->ShapeButton0->setAccessibleName(QStringLiteral("Info."));
+  for (int number = 2; number <= 11; ++number)
+    GroupButton(4, number)->setAccessibleName(QString::fromUtf8(kSwatchNames[number - 2]));
+  ui->Edit1->setAccessibleName(QString::fromUtf8("文字焼き"));
+  ui->Edit1->setFocus();  // typing starts there
+}
+
+void TSettingForm1::SelectInitialText() {
+  // Until something is typed the prompt is selected, so the first key replaces it.
+  if (ui->Edit1->text() == QString::fromUtf8(PunchSettings::InitialImprintText) &&
+      !ui->Edit1->isModified())
+    ui->Edit1->selectAll();
+}
+
+std::vector<QWidget*> TSettingForm1::TabStops() const {
+  std::vector<QWidget*> stops = {ui->Edit1, ui->ShapeButton0_1, ui->ShapeButton0_2,
+                                 ui->ShapeButton0};
+  for (const int group : kGroupsTopDown) {
+    // A group is reached on its pressed button, or its first.
+    TShapeButton* stop = GroupButton(group, 1);
+    for (int number = 1; TShapeButton* button = GroupButton(group, number); ++number)
+      if (button->Pressed()) stop = button;
+    stops.push_back(stop);
+  }
+  return stops;
+}
+
+bool TSettingForm1::focusNextPrevChild(bool next) {
+  const std::vector<QWidget*> stops = TabStops();
+  const auto* focused = qobject_cast<TShapeButton*>(focusWidget());
+  const int group = focused != nullptr ? focused->GroupIndex() : 0;
+  size_t at = 0;
+  for (size_t i = 0; i < stops.size(); ++i) {
+    const auto* stop = qobject_cast<TShapeButton*>(stops[i]);
+    if (stops[i] == focusWidget() || (group != 0 && stop != nullptr && stop->GroupIndex() == group))
+      at = i;
+  }
+  const size_t count = stops.size();
+  // With nothing focused yet, the text field comes first.
+  if (focusWidget() == nullptr) at = next ? count - 1 : 1;
+  stops[(at + (next ? 1 : count - 1)) % count]->setFocus(next ? Qt::TabFocusReason
+                                                              : Qt::BacktabFocusReason);
+  return true;
+}
+
+bool TSettingForm1::MoveInGroup(TShapeButton* button, int step) {
+  const int group = button->GroupIndex();
+  int count = 0;
+  int at = 0;
+  for (int number = 1; TShapeButton* member = GroupButton(group, number); ++number) {
+    count = number;
+    if (member == button) at = number;
+  }
+  if (at == 0) return false;
+  TShapeButton* target = GroupButton(group, (at - 1 + step + count) % count + 1);
+  target->SetPressed(true);  // the choice is made at once, as a click makes it
+  target->setFocus(Qt::TabFocusReason);
+  return true;
+}
+
+QStringList TSettingForm1::DroppedPaths(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return {};
+  QStringList paths;
+  bool punchable = false;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QFileInfo file(url.toLocalFile());
+    const QString suffix = file.suffix().toLower();
+    if (file.isDir() ||
+        (file.isFile() && (suffix == QLatin1String("bmp") || suffix == QLatin1String("jpg") ||
+                           suffix == QLatin1String("jpeg"))))
+      punchable = true;
+    paths.push_back(file.filePath());
+  }
+  return punchable ? paths : QStringList();
+}
+
+void TSettingForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedPaths(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TSettingForm1::dropEvent(QDropEvent* event) {
+  const QStringList paths = DroppedPaths(event->mimeData());
+  if (paths.isEmpty()) return;  // refused: the window stays
+  event->acceptProposedAction();
+  // The drop confirms the choices as OK does, then punches with them.
+  if (!StoreChoices()) return;
+  if (!FLauncher(paths)) {
+    TApplication::ShowException(
+        std::string("could not start punchlet again for the dropped files"));
+    return;
+  }
+  close();
+}
+
+QPoint TSettingForm1::PlaceBesidePointer(const QPoint& pointer, const QRect& screen) {
   int left = pointer.x() + 5;
   int top = pointer.y() - 60;
-  left = std::min(left, screenSize.width() - ClientWidth);
-  top = std::min(top, screenSize.height() - ClientHeight);
-  top = std::max(top, 0);
+  left = std::min(left, screen.x() + screen.width() - ClientWidth);
+  top = std::min(top, screen.y() + screen.height() - ClientHeight);
+  top = std::max(top, screen.y());
   return {left, top};
 }
 
@@ -117,6 +248,7 @@ void TSettingForm1::Timer1Timer() {
   ShowSettings();
   FTimer1->stop();
   FLoaded = true;
+  SelectInitialText();
 }
 
 void TSettingForm1::ShowSettings() {
@@ -139,6 +271,10 @@ void TSettingForm1::SetImprintText(const QString& text) {
 }
 
 void TSettingForm1::ShapeButton0_1Click() {
+  if (StoreChoices()) close();
+}
+
+bool TSettingForm1::StoreChoices() {
   // A quick OK must not store the unloaded, all-up window over the user's
   // choices.
   // Text typed before the load is part of what the user confirms.
@@ -160,10 +296,10 @@ void TSettingForm1::ShapeButton0_1Click() {
   } catch (const std::exception& error) {
     // The choices are still on screen: OK can be tried again.
     TApplication::ShowException(error);
-    return;
+    return false;
   }
   FSettings = chosen;
-  close();
+  return true;
 }
 
 void TSettingForm1::ShapeButton0_2Click() { close(); }
@@ -185,11 +321,35 @@ bool TSettingForm1::FormKeyDown(int key) {
   return false;
 }
 
-// Edit1 passes Enter and Escape on to its window, so they arrive here too.
+// Edit1 passes Enter and Escape on to its window, so they arrive here too, as
+// do the keys our buttons leave to it.
 void TSettingForm1::keyPressEvent(QKeyEvent* event) {
   if (FormKeyDown(event->key())) {
     event->accept();
     return;
+  }
+  if (auto* button = qobject_cast<TShapeButton*>(focusWidget())) {
+    const int key = event->key();
+    const int step = key == Qt::Key_Left || key == Qt::Key_Up      ? -1
+                     : key == Qt::Key_Right || key == Qt::Key_Down ? 1
+                                                                   : 0;
+    if (step != 0 && button->GroupIndex() != 0 && MoveInGroup(button, step)) {
+      event->accept();
+      return;
+    }
+    if (key == Qt::Key_Space && button->GroupIndex() == 0) {
+      // Once per press: a held key's repeats do nothing.
+      if (!event->isAutoRepeat()) {
+        if (button == ui->ShapeButton0_1)
+          ShapeButton0_1Click();
+        else if (button == ui->ShapeButton0_2)
+          ShapeButton0_2Click();
+        else if (button == ui->ShapeButton0)
+          ShapeButton0Click();
+      }
+      event->accept();
+      return;
+    }
   }
   QDialog::keyPressEvent(event);
 }

@@ -6,13 +6,18 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/punchsettings.h"
 
+class QMimeData;
 class QTimer;
 class TShapeButton;
 namespace Ui {
@@ -34,10 +39,11 @@ class TSettingForm1 : public QDialog {
   // Started without arguments: creates the window as SettingForm1, places it
   // beside the pointer and shows it modally until it closes.
   static void ShowBesidePointer(QWidget* owner, PunchSettings& settings, const QPoint& pointer,
-                                const QSize& screenSize);
+                                const QRect& screen);
   // The window's top-left for a pointer position: right and bottom edges stay
-  // on the screen and the top not above it; the left edge is not clamped.
-  static QPoint PlaceBesidePointer(const QPoint& pointer, const QSize& screenSize);
+  // on the screen (the pointer's monitor) and the top not above it; the left
+  // edge is not clamped.
+  static QPoint PlaceBesidePointer(const QPoint& pointer, const QRect& screen);
   // The information page for a program file: its name without extension,
   // appended as it is.
   static QUrl InfoAddress(const QString& programFile);
@@ -62,19 +68,40 @@ class TSettingForm1 : public QDialog {
   // program's by default.
   void SetProgramFile(const QString& path) { FProgramFile = path; }
 
+  // Starts the program again with the given paths as its arguments; true
+  // when it started. Replaceable, so tests see what a drop would punch.
+  using TLauncher = std::function<bool(const QStringList& paths)>;
+  void SetLauncher(TLauncher launcher) { FLauncher = std::move(launcher); }
+  // The local paths of a drop that holds a picture file or a folder; none
+  // when the drop holds neither.
+  static QStringList DroppedPaths(const QMimeData* data);
+
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void ShowSettings();
   void SetImprintText(const QString& text);
+  // Stores the buttons and the text as OK does; false after a reported failure.
+  bool StoreChoices();
+  void SelectInitialText();
+  void SetUpKeyboardAndNames();
+  // The text field, OK, Cancel, Info., then each group's stop from top to bottom.
+  std::vector<QWidget*> TabStops() const;
+  // Left/Up and Right/Down in a group press its previous or next button.
+  bool MoveInGroup(TShapeButton* button, int step);
 
   std::unique_ptr<Ui::TSettingForm1> ui;
   PunchSettings& FSettings;
   QTimer* FTimer1 = nullptr;
   QString FProgramFile;
+  TLauncher FLauncher;
   bool FLoaded = false;
+  bool FInfoHeld = false;  // Info. opened the page during this press
 };
 
 // The settings window of this run, or null while there is none.

@@ -136,6 +136,24 @@ void TCustomShapeButton::paintEvent(QPaintEvent*) {
   RoundRect(painter, points[3], points[4], points[5], FShape.Bevel.Width, FShape.Bevel.Color, fill);
 
   DrawCaption(painter, CaptionRect());
+
+  // Where the keyboard is: drawn over the look only while focused, so the
+  // look without focus keeps every pixel.
+  if (hasFocus()) {
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+  }
+}
+
+void TCustomShapeButton::focusInEvent(QFocusEvent* event) {
+  TBaseGraphicButton::focusInEvent(event);
+  update();
+}
+
+void TCustomShapeButton::focusOutEvent(QFocusEvent* event) {
+  TBaseGraphicButton::focusOutEvent(event);
+  update();
 }
 
 void TCustomShapeButton::ShapeChanged() {

@@ -134,6 +134,8 @@ class TCustomShapeButton : public TBaseGraphicButton {
   bool VerifyTransparency(QPoint point) const override;
 
   void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   void SetColorsField(QColor TShapeButtonColor::*field, const QColor& colour);

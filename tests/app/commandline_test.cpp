@@ -46,11 +46,31 @@ TEST(ErrorDisplay, TheReportGoesToStandardErrorInFull) {
   EXPECT_TRUE(TApplication::ErrorShown());
 }
 
+TEST(Platform, ChoiceFollowsTheEnvironmentWithTheUsersFirstAndOffscreenLast) {
+  const struct {
+    const char *user, *display, *wayland, *expected;
+  } rows[] = {
+      {nullptr, nullptr, nullptr, "offscreen"},
+      {"", "", "", "offscreen"},
+      {nullptr, ":0", nullptr, "xcb;offscreen"},
+      {nullptr, ":0", "wayland-0", "xcb;wayland;offscreen"},  // XWayland: we place windows
+      {nullptr, nullptr, "wayland-0", "wayland;offscreen"},
+      {"wayland", ":0", "wayland-0", "wayland;xcb;offscreen"},
+      {"xcb", ":0", nullptr, "xcb;offscreen"},
+      {"offscreen", ":0", nullptr, "offscreen;xcb"},
+      {"vnc", nullptr, nullptr, "vnc;offscreen"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(PlatformCandidates(row.user, row.display, row.wayland), row.expected)
+        << (row.user ? row.user : "-") << " " << (row.display ? row.display : "-") << " "
+        << (row.wayland ? row.wayland : "-");
+}
+
 #ifdef PUNCHLET_EXE
 class CommandLine : public testing::Test {
  protected:
-  // Runs the program in the test's folder without a display; returns its
-  // exit status. `environment` is added as `NAME=value …`.
+  // Runs the program in the test's folder, without a display unless the
+  // environment names one; returns its exit status.
   int Run(const std::vector<std::string>& arguments, const std::string& environment = "") {
     std::string command = "cd ";
     command.append(Quoted(folder.Path()))
@@ -113,6 +133,31 @@ TEST_F(CommandLine, ATerminalHearsWhatWasWrittenOrWhyNothingWas) {
             "punchlet: a single picture needs a display, to confirm its preview (two or more are "
             "punched without one)\n");
   EXPECT_EQ(output, "");
+}
+
+TEST_F(CommandLine, APlatformThatCannotLoadLeavesABatchWorkingAndRefusesOnePicture) {
+  Put("a.jpg", JpegBytes(40, 30));
+  const struct {
+    const char* environment;
+    const char* missing;  // what the refusal names
+  } rows[] = {
+      {"WAYLAND_DISPLAY=punchlet-no-such-socket", "package qt6-wayland"},
+      {"DISPLAY=:987", "X display ':987'"},
+      {"QT_QPA_PLATFORM=no-such-platform", "'no-such-platform'"},
+  };
+  int written = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.environment);
+    // As in any desktop session: without it the Wayland library complains.
+    const std::string environment =
+        "XDG_RUNTIME_DIR=" + Quoted(folder.Path()) + " " + row.environment;
+    EXPECT_EQ(Run({"a.jpg", "a.jpg"}, environment), 0) << errors;
+    EXPECT_EQ(errors, "");
+    EXPECT_TRUE(Exists(folder.Path() + "加工済" + std::to_string(written += 2) + "_a.jpg"));
+    EXPECT_EQ(Run({"a.jpg"}, environment), 2);
+    EXPECT_TRUE(errors.starts_with("punchlet: ")) << errors;
+    EXPECT_NE(errors.find(row.missing), std::string::npos) << errors;
+  }
 }
 
 TEST_F(CommandLine, APictureDeeperThanThePathLimitIsFoundReadAndWritten) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -69,7 +70,7 @@ class WindowTest : public ::testing::Test {
 };
 
 TMainForm1::TEnvironment Screen(int width, int height, int minute) {
-  return {QSize(width, height), minute};
+  return {QRect(0, 0, width, height), minute};
 }
 
 // Runs the slide until the timer stops; returns the positions after each tick.
@@ -98,15 +99,32 @@ TEST_F(WindowTest, SlideInFromTheLeftStopsAtTheFirstPositionPastTheCentre) {
   EXPECT_EQ(positions.back(), QPoint(360, 234));    // first value not below the centre 350
 }
 
-TEST_F(WindowTest, SlideFromTheRightStartsAtItsOwnWidthPlus620) {
+TEST_F(WindowTest, SlideFromTheRightEntersFromBeyondTheEdgeOfThePointersMonitor) {
   StoreSizeClass(3);
-  TMainForm1 window({MakeJpeg("a.jpg", 400, 300)}, Screen(1920, 1080, 10));
-  window.FormCreate();
-  EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromRight);
-  const std::vector<QPoint> positions = Slide(window);
-  EXPECT_EQ(positions.front().x(), 912);  // starts at 944, moved at the same tick
-  EXPECT_EQ(positions.back().x(), 784);   // first value not above the centre 798
-  EXPECT_EQ(positions.back().y(), (1080 - 300) / 2);
+  const std::string picture = MakeJpeg("a.jpg", 400, 300);
+  const struct {
+    QRect screen;
+    int first, rest, top;  // left after the first tick, left at rest
+  } rows[] = {
+      {{0, 0, 1920, 1080}, 1908, 788, 390},         // starts at 1940; centre 798
+      {{0, 0, 2560, 1440}, 2548, 1108, 570},        // centre 1118: beyond any window width
+      {{1280, 0, 1280, 1024}, 2548, 1748, 362},     // the right of two monitors
+      {{-1280, -200, 1280, 1024}, -12, -812, 162},  // a monitor left of and above the primary
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.screen.x());
+    TMainForm1 window({picture}, {row.screen, 10});
+    window.FormCreate();
+    EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromRight);
+    const std::vector<QPoint> positions = Slide(window);
+    EXPECT_EQ(positions.front(), QPoint(row.first, row.top));
+    EXPECT_EQ(positions.back(), QPoint(row.rest, row.top));
+  }
+  // Where the compositor places windows nothing slides.
+  TMainForm1 placed({picture}, {QRect(0, 0, 1920, 1080), 10, {}, false});
+  placed.FormCreate();
+  const QPoint before = placed.pos();
+  EXPECT_EQ(Slide(placed), std::vector<QPoint>{before});
 }
 
 TEST_F(WindowTest, LargeLandscapeEnlargesTheWindowAndTheControlsFollow) {
@@ -134,7 +152,7 @@ TEST_F(WindowTest, LargeLandscapeEnlargesTheWindowAndTheControlsFollow) {
   // Slide from the bottom uses the window's own height for the start.
   EXPECT_EQ(window.slideDirection, TMainForm1::TSlideDirection::FromBottom);
   const std::vector<QPoint> positions = Slide(window);
-  EXPECT_EQ(positions.front(), QPoint((1024 - 274) / 2, 270 + 620 - 32));
+  EXPECT_EQ(positions.front(), QPoint((1024 - 274) / 2, 768 + 20 - 32));
   EXPECT_LE(positions.back().y(), (768 - 270) / 2);
   EXPECT_GT(positions.back().y(), (768 - 270) / 2 - 32);
 }
@@ -162,6 +180,17 @@ TEST_F(WindowTest, SingleModeSavesOnlyOnOk) {
     QCoreApplication::sendEvent(&window, &enter);
   }
   EXPECT_EQ(Outputs(), std::vector<std::string>{"加工済_one.jpg"});
+  {
+    // The keypad's Enter, as a user's key arrives at the shown window.
+    TMainForm1 window({source}, Screen(1024, 768, 0));
+    window.FormCreate();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(window.windowHandle(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(window.isVisible());
+  }
+  EXPECT_EQ(Outputs(), (std::vector<std::string>{"加工済2_one.jpg", "加工済_one.jpg"}));
+  std::filesystem::remove(root / "加工済2_one.jpg");
   TJPEGImage written;
   written.LoadFromFile((root / "加工済_one.jpg").string());
   EXPECT_EQ(written.Width(), 210);
@@ -173,16 +202,16 @@ TEST(MainForm, SlideDirectionFollowsTheMinuteAndStartsBeyondThatEdge) {
   struct Span {
     int first, last;
     Direction direction;
-    QPoint offScreen;  // on a 1024 x 768 screen, for a 600 x 600 window
+    QPoint offScreen;  // on a 1024 x 768 monitor at (100, 50), for a 600 x 600 window
   };
-  const Span spans[] = {{0, 7, Direction::FromTop, {212, -620}},
-                        {8, 22, Direction::FromRight, {1644, 84}},
-                        {23, 37, Direction::FromBottom, {212, 1388}},
-                        {38, 52, Direction::FromLeft, {-620, 84}},
-                        {53, 59, Direction::FromTop, {212, -620}}};
+  const Span spans[] = {{0, 7, Direction::FromTop, {312, -570}},
+                        {8, 22, Direction::FromRight, {1744, 134}},
+                        {23, 37, Direction::FromBottom, {312, 1438}},
+                        {38, 52, Direction::FromLeft, {-520, 134}},
+                        {53, 59, Direction::FromTop, {312, -570}}};
   for (const Span& span : spans)
     for (int minute = span.first; minute <= span.last; ++minute) {
-      TMainForm1 window({}, Screen(1024, 768, minute));
+      TMainForm1 window({}, {QRect(100, 50, 1024, 768), minute});
       EXPECT_EQ(window.slideDirection, span.direction) << "minute " << minute;
       EXPECT_EQ(window.pos(), span.offScreen) << "minute " << minute;
     }
@@ -255,7 +284,8 @@ class BatchTest : public WindowTest {
     testing::internal::CaptureStdout();
     try {
       if (driver == Driver::Window) {
-        TMainForm1 window(jobs, Screen(1024, 768, 0));
+        // On the right of two monitors, its origin below the primary's.
+        TMainForm1 window(jobs, {QRect(1280, 100, 1024, 768), 0});
         window.OnBatchPictureSaved = [&](int k) {
           // Cancel as a user gives it: Esc, seen in the event pass after the picture.
           const auto escape = [&] {
@@ -375,6 +405,16 @@ TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedNamedAndListedInJobOrd
             EXPECT_TRUE(window->isVisible());
             EXPECT_EQ(window->CaptionText(3), "でパンチ中です♪");
             EXPECT_EQ(window->OkCaption(), QString("%1/%2").arg(k + 1).arg(jobs.size()));
+            // What a screen reader hears, and centred on the window's own monitor.
+            const auto heard = [&](const char* name, QAccessible::Text text) {
+              return QAccessible::queryAccessibleInterface(window->findChild<QWidget*>(name))
+                  ->text(text);
+            };
+            EXPECT_EQ(heard("ClearButton1", QAccessible::Name), "OK");
+            EXPECT_EQ(heard("ClearButton2", QAccessible::Name), "キャンセル");
+            EXPECT_EQ(heard("ClearButton1", QAccessible::Description), window->OkCaption());
+            EXPECT_EQ(window->pos(), QPoint(1280 + (1024 - window->width()) / 2,
+                                            100 + (768 - window->height()) / 2));
             EXPECT_TRUE(SamePixels(window->PreviewPicture(), pictures[k])) << "job " << k;
           });
       EXPECT_FALSE(run.error);

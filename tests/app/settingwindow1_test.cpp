@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
@@ -15,6 +18,7 @@
 #include "app/settingsstore.h"
 #include "support/files.h"
 #include "support/tempconfig.h"
+#include "support/tempfolder.h"
 #include "widgets/region.h"
 #include "widgets/shapebutton.h"
 
@@ -165,13 +169,38 @@ TEST_F(SettingWindowTest, LayoutFollowsTheDesign) {
       EXPECT_EQ(button->AllowTransparency(), row.group != 1);
       const bool swatch = row.geometry.size() == QSize(18, 18);
       EXPECT_EQ(button->ShapeShadowDepth(), swatch ? 3 : row.geometry.height() == 18 ? 2 : 4);
+      // A screen reader hears group buttons as radio buttons named by caption.
+      QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(button);
+      ASSERT_NE(heard, nullptr);
+      EXPECT_EQ(heard->role(), row.group != 0 ? QAccessible::RadioButton : QAccessible::Button);
+      EXPECT_EQ(heard->state().checkable, row.group != 0);
+      if (!swatch && row.group != 0) {
+        EXPECT_EQ(heard->text(QAccessible::Name), row.text);
+      }
+    } else {
+      EXPECT_EQ(QAccessible::queryAccessibleInterface(control)->role(),
+                qobject_cast<QLineEdit*>(control) ? QAccessible::EditableText
+                : qobject_cast<QLabel*>(control)  ? QAccessible::StaticText
+                                                  : QAccessible::Client);
     }
   }
+  const auto heardName = [&](const char* name) {
+    return QAccessible::queryAccessibleInterface(Control(window, name))->text(QAccessible::Name);
+  };
+  EXPECT_EQ(heardName("ShapeButton0_1"), "OK");
+  EXPECT_EQ(heardName("ShapeButton0_2"), "キャンセル");
+  EXPECT_EQ(heardName("ShapeButton0"), "Info.");
   // The swatches: outline in their frame colour, the fuchsia one standing for pink.
   const QColor swatches[] = {{0, 0, 255},   {0, 128, 0}, {0, 255, 0}, {0, 255, 255}, {128, 0, 128},
                              {255, 0, 255}, {255, 0, 0}, {128, 0, 0}, {255, 128, 0}, {255, 255, 0}};
-  for (int number = 2; number <= 11; ++number)
+  const char* names[] = {"青",     "緑", "黄緑", "水色",     "紫",
+                         "ピンク", "赤", "茶色", "オレンジ", "黄色"};
+  for (int number = 2; number <= 11; ++number) {
     EXPECT_EQ(window.GroupButton(4, number)->ShapeBevelColor(), swatches[number - 2]) << number;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.GroupButton(4, number))
+                  ->text(QAccessible::Name),
+              names[number - 2]);
+  }
   // Typing starts in the text field, limited before any load too.
   EXPECT_EQ(Edit1(window)->maxLength(), 200);
   window.show();
@@ -220,6 +249,9 @@ TEST_F(SettingWindowTest, TheLoadPressesTheStoredChoicesAndOkStoresTheNewOnes) {
   ASSERT_TRUE(WaitForLoad(*window));
   EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{3, 2, 1, 7, 2, 1}));
   EXPECT_EQ(Edit1(*window)->text(), "こんにちは");
+  EXPECT_FALSE(Edit1(*window)->hasSelectedText());  // only the prompt is selected
+  EXPECT_TRUE(QAccessible::queryAccessibleInterface(window->GroupButton(4, 7))->state().checked);
+  EXPECT_FALSE(QAccessible::queryAccessibleInterface(window->GroupButton(4, 8))->state().checked);
   EXPECT_FALSE(window->Timer1()->isActive());
 
   // The pressed button of a group stays pressed; another one takes over.
@@ -359,32 +391,199 @@ TEST_F(SettingWindowTest, TypingStopsAt200CharactersButALongerStoredTextStaysWho
   EXPECT_EQ(typedEdit->cursorPosition(), 5);
 }
 
+// Keys as a user's arrive: to the active window, then its focus widget.
+void Press(TSettingForm1& window, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+  QTest::keyClick(window.windowHandle(), key, modifiers);
+}
+
+TEST_F(SettingWindowTest, TheKeyboardReachesEveryControlInOrderAndChoosesInAGroup) {
+  Store({3, 2, 1, 7, 2, 1}, "x");
+  auto window = Open();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  const auto focused = [&] { return window->focusWidget()->objectName(); };
+  // Before the load no button is pressed: a group is reached on its first.
+  Press(*window, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(focused(), "ShapeButton5_1");
+  Press(*window, Qt::Key_Tab);
+  ASSERT_TRUE(WaitForLoad(*window));
+
+  QWidget* ok = Control(*window, "ShapeButton0_1");
+  const QImage unfocused = ok->grab().toImage();
+  std::vector<QString> order;
+  for (int i = 0; i < 10; ++i) {
+    Press(*window, Qt::Key_Tab);
+    order.push_back(focused());
+    if (i == 0) {
+      EXPECT_NE(ok->grab().toImage(), unfocused);  // the focus mark shows
+    }
+  }
+  EXPECT_EQ(ok->grab().toImage(), unfocused);  // and goes without a trace
+  EXPECT_EQ(order,
+            (std::vector<QString>{"ShapeButton0_1", "ShapeButton0_2", "ShapeButton0",
+                                  "ShapeButton1_3", "ShapeButton2_2", "ShapeButton6_1",
+                                  "ShapeButton3_1", "ShapeButton4_7", "ShapeButton5_2", "Edit1"}));
+  Press(*window, Qt::Key_Backtab, Qt::ShiftModifier);
+  Press(*window, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(focused(), "ShapeButton4_7");
+  // Arrows press the neighbour at once, wrapping round the group.
+  Press(*window, Qt::Key_Right);
+  Press(*window, Qt::Key_Down);
+  EXPECT_EQ(focused(), "ShapeButton4_9");
+  for (int i = 0; i < 9; ++i) Press(*window, Qt::Key_Left);
+  EXPECT_EQ(focused(), "ShapeButton4_11");
+  Press(*window, Qt::Key_Backtab, Qt::ShiftModifier);
+  Press(*window, Qt::Key_Up);
+  EXPECT_EQ(PressedButtons(*window), (std::array<int, 6>{3, 2, 2, 11, 2, 1}));
+  // A click gives no focus; Space presses the focused OK.
+  Click(window->GroupButton(1, 1));
+  EXPECT_EQ(focused(), "ShapeButton3_2");
+  while (focused() != "ShapeButton0_1") Press(*window, Qt::Key_Tab);
+  Press(*window, Qt::Key_Space);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(Stored(), Choices({1, 2, 2, 11, 2, 1}, "x"));
+}
+
+TEST_F(SettingWindowTest, TheWindowTakesTheKeyboardWhenShownAndTheFirstKeyReplacesThePrompt) {
+  const struct {
+    bool stored, loaded;
+    const char* text;  // what was stored
+    Qt::Key enter;
+    const char* result;
+  } rows[] = {
+      {false, false, "", Qt::Key_Enter, "q"},          // keypad Enter, before the load
+      {true, true, kInitialText, Qt::Key_Enter, "q"},  // the load leaves the prompt: selected again
+      {true, true, "abc", Qt::Key_Return, "abcq"},     // any other text: the cursor at its end
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    std::filesystem::remove(config.KeyFile());
+    if (row.stored) Store({1, 1, 1, 1, 1, 1}, row.text);
+    auto window = Open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    if (row.loaded) {
+      ASSERT_TRUE(WaitForLoad(*window));
+    }
+    Press(*window, Qt::Key_Q);
+    Press(*window, row.enter, row.enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(Stored().second, row.result);
+  }
+}
+
+TEST_F(SettingWindowTest, ADropOfPicturesOrFoldersStoresTheChoicesAndPunchesThem) {
+  TempFolder dropped{"punchlet-drop"};
+  for (const char* name : {"a.JPG", "b.bmp", "notes.txt"}) WriteBytes(dropped.Path() + name, "x");
+  const auto local = [&](const char* name) {
+    return QUrl::fromLocalFile(QString::fromStdString(dropped.Path() + name));
+  };
+  const struct {
+    std::vector<QUrl> urls;
+    bool accepted;
+  } rows[] = {
+      {{local("notes.txt"), QUrl("https://example.org/c.jpg")}, false},
+      {{local("missing.jpg")}, false},
+      {{local("notes.txt"), local("a.JPG"), QUrl("https://example.org/c.jpg")}, true},
+      {{QUrl::fromLocalFile(QString::fromStdString(dropped.Root().string()))}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.urls.front().toString().toStdString());
+    auto window = OpenLoaded();
+    Click(window->GroupButton(1, 1));
+    std::filesystem::remove(config.KeyFile());
+    std::vector<QStringList> launched;
+    window->SetLauncher([&](const QStringList& paths) {
+      EXPECT_EQ(Stored().first[0], 1);  // stored before the punching starts
+      launched.push_back(paths);
+      return true;
+    });
+    QMimeData data;
+    data.setUrls(QList<QUrl>(row.urls.begin(), row.urls.end()));
+    QDragEnterEvent enter(QPoint(150, 150), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window.get(), &enter);
+    EXPECT_EQ(enter.isAccepted(), row.accepted);
+    QDropEvent drop(QPointF(150, 150), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window.get(), &drop);
+    EXPECT_EQ(window->isVisible(), !row.accepted);
+    EXPECT_EQ(std::filesystem::exists(config.KeyFile()), row.accepted);
+    if (!row.accepted) {
+      EXPECT_TRUE(launched.empty());
+      continue;
+    }
+    ASSERT_EQ(launched.size(), 1u);
+    QStringList expected;
+    for (const QUrl& url : row.urls)
+      if (url.isLocalFile()) expected.push_back(url.toLocalFile());  // a web address is no path
+    EXPECT_EQ(launched.front(), expected);
+  }
+  // A save that fails punches nothing and keeps the window open.
+  std::filesystem::remove(config.KeyFile());
+  std::filesystem::create_directories(config.KeyFile());
+  auto window = OpenLoaded();
+  bool launched = false;
+  window->SetLauncher([&](const QStringList&) { return launched = true; });
+  QMimeData data;
+  data.setUrls({local("b.bmp")});
+  QDragEnterEvent enter(QPoint(150, 150), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QCoreApplication::sendEvent(window.get(), &enter);
+  QDropEvent drop(QPointF(150, 150), Qt::CopyAction, &data, Qt::LeftButton, {});
+  testing::internal::CaptureStderr();
+  QCoreApplication::sendEvent(window.get(), &drop);
+  const std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_NE(reported.find("の設定に失敗しました"), std::string::npos) << reported;
+  EXPECT_FALSE(launched);
+  EXPECT_TRUE(window->isVisible());
+}
+
+// Counts the close requests a window gets.
+class CloseCounter : public QObject {
+ public:
+  int closes = 0;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) ++closes;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 // Runs the no-argument start with the pointer and screen given; answers
 // where the settings window stood.
-QPoint PlaceFor(QPoint pointer, QSize screen) {
+QPoint PlaceFor(QPoint pointer, QRect screen) {
   TMainForm1 preview({}, {screen, 0, pointer});
+  CloseCounter counter;
+  preview.installEventFilter(&counter);
   QPoint placed(-1, -1);
   QTimer::singleShot(0, [&] {
     EXPECT_TRUE(SettingForm1->isModal());
     EXPECT_EQ(SettingForm1->parent(), &preview);
     placed = SettingForm1->pos();
+    // The hidden owner ticks on underneath and must not be closed: on
+    // Wayland its native window would take the settings window with it.
+    QTest::qWait(60);
+    EXPECT_EQ(counter.closes, 0);
+    EXPECT_TRUE(SettingForm1->isVisible());
     SettingForm1->ShapeButton0_2Click();
   });
   preview.FormCreate();
   EXPECT_FALSE(SettingForm1->isVisible());
+  // Its next tick, now the settings window is gone, ends the program.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return counter.closes > 0; }, 1000));
   return placed;
 }
 
 TEST_F(SettingWindowTest, TheWindowOpensBesideThePointerAndStaysOnTheScreen) {
-  const QSize screen(1024, 768);
+  const QRect screen(0, 0, 1024, 768);
   EXPECT_EQ(PlaceFor({300, 400}, screen), QPoint(305, 340));
-  EXPECT_EQ(PlaceFor({1000, 400}, screen), QPoint(754, 340));        // flush right
-  EXPECT_EQ(PlaceFor({300, 760}, screen), QPoint(305, 448));         // flush bottom
-  EXPECT_EQ(PlaceFor({1020, 767}, screen), QPoint(754, 448));        // the corner
-  EXPECT_EQ(PlaceFor({300, 59}, screen), QPoint(305, 0));            // not above the top
-  EXPECT_EQ(PlaceFor({-100, 400}, screen), QPoint(-95, 340));        // the left is left alone
-  EXPECT_EQ(PlaceFor({300, 100}, QSize(200, 200)), QPoint(-70, 0));  // too small a screen
-  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));           // Cancel stored nothing
+  EXPECT_EQ(PlaceFor({1000, 400}, screen), QPoint(754, 340));              // flush right
+  EXPECT_EQ(PlaceFor({300, 760}, screen), QPoint(305, 448));               // flush bottom
+  EXPECT_EQ(PlaceFor({1020, 767}, screen), QPoint(754, 448));              // the corner
+  EXPECT_EQ(PlaceFor({300, 59}, screen), QPoint(305, 0));                  // not above the top
+  EXPECT_EQ(PlaceFor({-100, 400}, screen), QPoint(-95, 340));              // the left is left alone
+  EXPECT_EQ(PlaceFor({300, 100}, QRect(0, 0, 200, 200)), QPoint(-70, 0));  // too small a screen
+  // The right of two monitors, and one below the primary.
+  const QRect right(1280, 0, 1280, 1024), below(0, 768, 1024, 768);
+  EXPECT_EQ(PlaceFor({1680, 300}, right), QPoint(1685, 240));
+  EXPECT_EQ(PlaceFor({2550, 1000}, right), QPoint(2290, 704));
+  EXPECT_EQ(PlaceFor({300, 790}, below), QPoint(305, 768));
+  EXPECT_FALSE(std::filesystem::exists(config.KeyFile()));  // Cancel stored nothing
 }
 
 TEST_F(SettingWindowTest, TheBubbleShapesTheWindow) {
@@ -435,10 +634,18 @@ TEST_F(SettingWindowTest, InfoSendsTheProgramNameAndKeepsTheWindowOpen) {
   Click(Control(*window, "ShapeButton0"));
   window->SetProgramFile(QStringLiteral("/usr/bin/punchlet"));
   Click(Control(*window, "ShapeButton0"));
+  // Held well past its repeat, it opens the page once, on the press.
+  auto* info = window->findChild<TShapeButton*>(QStringLiteral("ShapeButton0"));
+  info->SetRepeatingDelay(10);
+  info->SetRepeatingInterval(10);
+  QTest::mousePress(info, Qt::LeftButton, {}, QPoint(10, 6));
+  EXPECT_EQ(catcher.urls.size(), 3u);
+  QTest::qWait(150);
+  QTest::mouseRelease(info, Qt::LeftButton, {}, QPoint(10, 6));
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   EXPECT_TRUE(window->isVisible());
 
-  ASSERT_EQ(catcher.urls.size(), 2u);
+  ASSERT_EQ(catcher.urls.size(), 3u);
   EXPECT_EQ(QUrlQuery(catcher.urls[0]).queryItemValue("sn", QUrl::FullyDecoded), "punch let");
   EXPECT_EQ(catcher.urls[1].toString(), "https://tessaly.example/info.php?pf=w&sn=punchlet");
   EXPECT_EQ(TSettingForm1::InfoAddress("/a/b.c.exe").toString(),
