@@ -54,6 +54,21 @@ done
 mkdir -p "$work/sweep"
 cp samples/*.jpg samples/*.bmp samples/*.JPEG "$work/files/black-6000x4000-progressive.jpg" \
   "$work/sweep/"
+# Once with the stored defaults, once imprinting text, which loads fonts.
+# A stored setting counts only when all of them are there.
+mkdir -p "$work/plain" "$work/text/Tessaly"
+{
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaly\\Punchlet]\n'
+  for key in B1_01 B1_02 B1_03 B2_01 B2_02 B6_01 B6_02 B3_01 B3_02 B4_0{1..9} B4_10 B4_11 \
+    B5_01 B5_02; do
+    case $key in B1_02 | B2_01 | B3_01 | B4_01 | B5_02 | B6_02) on=1 ;; *) on=0 ;; esac
+    printf '"%s"=dword:0000000%s\n' "$key" "$on"
+  done
+  printf '"B5_03"="限界テスト"\n'
+} >"$work/text/Tessaly/Punchlet.reg"
+for config in plain text; do
+export XDG_CONFIG_HOME=$work/$config
+echo "settings: $config"
 echo "limit MB  status  seconds  outputs"
 for mb in $(seq 100 10 300); do
   rm -f "$work"/sweep/加工済*
@@ -70,6 +85,7 @@ for mb in $(seq 100 10 300); do
     1 | 2) grep -q . "$work/sweep.err" || { echo "  exit $status without a message"; failed=1; } ;;
     *) echo "  ended with status $status"; head -n 5 "$work/sweep.err"; failed=1 ;;
   esac
+done
 done
 
 exit $failed

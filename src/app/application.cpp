@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "imaging/canvas.h"
 #include "platform/errors.h"
 
 bool TApplication::FErrorShown = false;
@@ -28,11 +27,9 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setDesktopFileName(QStringLiteral("punchlet"));  // Wayland shells find the icon through it
   InstallFontSubstitutes();
   // Qt's drawing asks for its global thread pool even where it draws inline
-  // (see the canvas), and the first font loads the font configuration. Both
-  // are made here, on one thread while memory is plentiful, rather than by
-  // racing workers under a tight limit, where the font library fails badly.
+  // (see the canvas): made here, on one thread, rather than by racing workers
+  // under a tight limit.
   QThreadPool::globalInstance();
-  TCanvas::DefaultFontFamily();
 }
 
 bool TApplication::Headless() {

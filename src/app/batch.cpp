@@ -10,6 +10,7 @@
 #include "app/outputnaming.h"
 #include "app/settingsstore.h"
 #include "app/startuptrace.h"
+#include "imaging/canvas.h"
 
 TBatch::TBatch(std::vector<std::string> jobs, const PunchSettings& settings)
     : FJobs(std::move(jobs)), FSettings(settings), FBudget(TMemoryBudget::DefaultBytes()) {
@@ -92,6 +93,10 @@ std::shared_ptr<TIntake> BeginIntake(const std::vector<std::string>& arguments) 
   MarkStartup("settings loaded");
   intake->jobs = BuildJobList(arguments);
   MarkStartup("job list built");
+  // Pictures with text load the font configuration. That happens here, once,
+  // before the workers start: the font library does not survive running out
+  // of memory on a worker under a tight limit.
+  if (intake->settings.textImprint() && !intake->jobs.empty()) TCanvas::DefaultFontFamily();
   if (DecideMode(intake->jobs.size()) == RunMode::Batch)
     intake->batch = std::make_unique<TBatch>(intake->jobs, intake->settings);
   return intake;

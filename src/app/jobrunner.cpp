@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace {
 const QEvent::Type kJobDoneEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -36,8 +37,16 @@ TJobRunner::~TJobRunner() { Stop(); }
 void TJobRunner::Start() {
   if (!FThreads.empty()) return;
   FThreads.reserve(FWorkers);
-  for (size_t worker = 0; worker < FWorkers; ++worker)
-    FThreads.emplace_back([this, worker] { WorkerLoop(worker); });
+  for (size_t worker = 0; worker < FWorkers; ++worker) {
+    try {
+      FThreads.emplace_back([this, worker] { WorkerLoop(worker); });
+    } catch (const std::system_error&) {
+      // Under a tight memory or thread limit: the workers already running
+      // do the whole batch; with none, the batch fails with the reason.
+      if (FThreads.empty()) throw;
+      break;
+    }
+  }
 }
 
 void TJobRunner::WorkerLoop(size_t worker) {

@@ -57,13 +57,22 @@ struct TCanvas::Impl {
   QColor pen = Qt::black;
   int penWidth = 1;
   QFont font;
+  bool fontFamilySet = false;
   QColor fontColor = Qt::black;
+  // The family is looked up at the first text: finding it loads the font
+  // configuration, which a picture without text never needs.
+  const QFont& Font() {
+    if (!fontFamilySet) {
+      font.setFamily(QString::fromStdString(DefaultFontFamily()));
+      fontFamilySet = true;
+    }
+    return font;
+  }
 };
 
 TCanvas::TCanvas(Picture& picture) : FImpl(std::make_unique<Impl>()) {
   if (picture.BitCount() != 24) throw EInvalidGraphicOperation("drawing needs a 24-bit picture");
   Impl& d = *FImpl;
-  d.font = QFont(QString::fromStdString(DefaultFontFamily()));
   d.font.setPixelSize(11);
   // Grey-level edges only: colour fringes from the desktop's subpixel setting
   // would end up in the saved picture.
@@ -157,19 +166,19 @@ void TCanvas::RoundRect(int x1, int y1, int x2, int y2, int ellipseWidth, int el
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
-  return QFontMetrics(FImpl->font).horizontalAdvance(QString::fromStdString(text));
+  return QFontMetrics(FImpl->Font()).horizontalAdvance(QString::fromStdString(text));
 }
 
 int TCanvas::TextHeight(const std::string&) const {
   // The height of the font's line, whatever the text: a line takes the same
   // room with or without descenders.
-  return QFontMetrics(FImpl->font).height();
+  return QFontMetrics(FImpl->Font()).height();
 }
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
   Impl& d = *FImpl;
   if (!d.painter || text.empty()) return;
-  d.painter->setFont(d.font);
+  d.painter->setFont(d.Font());
   d.painter->setPen(d.fontColor);
   d.painter->setBrush(Qt::NoBrush);
   const QFontMetrics metrics(d.font);
