@@ -1,6 +1,7 @@
 // Draws the settings window's speech bubble into assets/ and scans it into
 // the window's region data block: bubble.bmp (270 x 320, 24 bits) and
-// bubble.rgn. Both are committed and compiled in; at run time nothing is
+// bubble.rgn, and the bubble at twice the size for screens with more pixels
+// (bubble@2x.png). Both are committed and compiled in; at run time nothing is
 // scanned. With --check FOLDER it writes nothing and fails unless the files
 // there are byte for byte what it would write.
 //
@@ -11,6 +12,9 @@
 // and the outermost silver. The bubble is pale yellow with a 1-pixel black
 // outline; outside is aqua, the window's see-through colour.
 #include <QFile>
+#include <QImage>
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -83,24 +87,58 @@ const Rgb kBlack{0, 0, 0};
 const Rgb kGrey{128, 128, 128};
 const Rgb kSilver{192, 192, 192};
 
-Picture DrawBubble() {
-  std::vector<std::vector<bool>> inside(kHeight, std::vector<bool>(kWidth, false));
+// Which pixels lie inside the outline at a scale. At twice the size each
+// device row's edges move halfway towards the neighbouring row's edges, never
+// outwards, so the steps of the outline are cut at their corners and the
+// picture stays within the window's shape.
+std::vector<std::vector<bool>> Inside(int scale) {
+  std::vector<std::vector<std::pair<int, int>>> rows(kHeight);
   for (const Band& band : kOutline)
-    for (int y = band.top; y < band.bottom; ++y)
-      for (const auto& [left, right] : band.runs)
-        for (int x = left; x < right; ++x) inside[y][x] = true;
+    for (int y = band.top; y < band.bottom; ++y) rows[y] = band.runs;
+  std::vector<std::vector<bool>> inside(kHeight * scale, std::vector<bool>(kWidth * scale, false));
+  for (int y = 0; y < kHeight * scale; ++y) {
+    const int row = y / scale;
+    // The neighbour on the device row's side of its row.
+    const int other = 2 * (y % scale) < scale - 1 ? row - 1 : row + 1;
+    const bool smooth = scale > 1 && (2 * (y % scale) != scale - 1) && other >= 0 &&
+                        other < kHeight && rows[other].size() == rows[row].size();
+    for (size_t i = 0; i < rows[row].size(); ++i) {
+      double left = rows[row][i].first;
+      double right = rows[row][i].second;
+      if (smooth) {
+        left = std::max(left, (left + rows[other][i].first) / 2);
+        right = std::min(right, (right + rows[other][i].second) / 2);
+      }
+      // A device pixel is inside when its centre is.
+      const int from = static_cast<int>(std::ceil(left * scale - 0.5));
+      const int to = static_cast<int>(std::ceil(right * scale - 0.5));
+      for (int x = from; x < to; ++x) inside[y][x] = true;
+    }
+  }
+  return inside;
+}
+
+// The bubble's colours, rows top to bottom; lengths scale with the picture.
+std::vector<std::vector<Rgb>> DrawBubble(int scale) {
+  const int width = kWidth * scale;
+  const int height = kHeight * scale;
+  const std::vector<std::vector<bool>> inside = Inside(scale);
   const auto in = [&](int x, int y) {
-    return x >= 0 && y >= 0 && x < kWidth && y < kHeight && inside[y][x];
+    return x >= 0 && y >= 0 && x < width && y < height && inside[y][x];
   };
   // Own pixels cast the shadow 1 to 3 pixels diagonally; the shadow's depth
   // is the nearest own pixel up and left.
-  std::vector<std::vector<int>> depth(kHeight, std::vector<int>(kWidth, -1));
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      if (in(x, y) && in(x + 1, y + 1) && in(x + 2, y + 2) && in(x + 3, y + 3)) depth[y][x] = 0;
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      for (int k = 1; k <= 3 && depth[y][x] != 0 && in(x, y); ++k)
+  const int shadow = 3 * scale;
+  std::vector<std::vector<int>> depth(height, std::vector<int>(width, -1));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      bool lit = true;
+      for (int k = 0; k <= shadow && lit; ++k) lit = in(x + k, y + k);
+      if (lit) depth[y][x] = 0;
+    }
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int k = 1; k <= shadow && depth[y][x] != 0 && in(x, y); ++k)
         if (x >= k && y >= k && depth[y - k][x - k] == 0) {
           depth[y][x] = k;
           break;
@@ -110,21 +148,38 @@ Picture DrawBubble() {
     return in(x, y) && (depth[y][x] == 0 || depth[y][x] == -1);
   };
 
-  Picture picture;
-  picture.Create(kWidth, kHeight, 24);
-  for (int y = 0; y < kHeight; ++y) {
-    for (int x = 0; x < kWidth; ++x) {
-      Rgb colour = kAqua;
+  std::vector<std::vector<Rgb>> colours(height, std::vector<Rgb>(width, kAqua));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      Rgb& colour = colours[y][x];
       if (own(x, y)) {
-        const bool edge = !own(x - 1, y) || !own(x + 1, y) || !own(x, y - 1) || !own(x, y + 1);
+        bool edge = false;
+        for (int k = 1; k <= scale && !edge; ++k)
+          edge = !own(x - k, y) || !own(x + k, y) || !own(x, y - k) || !own(x, y + k);
         colour = edge ? kBlack : kPaleYellow;
       } else if (in(x, y)) {
-        colour = depth[y][x] == 3 ? kSilver : kGrey;
+        colour = depth[y][x] > 2 * scale ? kSilver : kGrey;
       }
-      picture.SetPixel(x, y, colour);
     }
   }
+  return colours;
+}
+
+Picture ToPicture(const std::vector<std::vector<Rgb>>& colours) {
+  Picture picture;
+  picture.Create(static_cast<int>(colours[0].size()), static_cast<int>(colours.size()), 24);
+  for (int y = 0; y < picture.Height(); ++y)
+    for (int x = 0; x < picture.Width(); ++x) picture.SetPixel(x, y, colours[y][x]);
   return picture;
+}
+
+QImage ToImage(const std::vector<std::vector<Rgb>>& colours) {
+  QImage image(static_cast<int>(colours[0].size()), static_cast<int>(colours.size()),
+               QImage::Format_RGB32);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      image.setPixel(x, y, qRgb(colours[y][x].r, colours[y][x].g, colours[y][x].b));
+  return image;
 }
 
 void Put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
@@ -179,11 +234,13 @@ int main(int argc, char** argv) {
   const bool check = argc > 1 && std::strcmp(argv[1], "--check") == 0;
   const std::string folder = argc > (check ? 2 : 1) ? argv[check ? 2 : 1] : "assets";
   try {
-    Picture picture = DrawBubble();
+    Picture picture = ToPicture(DrawBubble(1));
     const std::vector<uint8_t> bmp = BmpFile(picture);
     const std::vector<uint8_t> rgn = TRgn::BuildRgnData(picture).Bytes();
+    const QImage twice = ToImage(DrawBubble(2));
     const std::string bmpPath = folder + "/bubble.bmp";
     const std::string rgnPath = folder + "/bubble.rgn";
+    const std::string twicePath = folder + "/bubble@2x.png";
     if (check) {
       bool ok = true;
       for (const auto& [path, bytes] : {std::pair{bmpPath, bmp}, std::pair{rgnPath, rgn}}) {
@@ -192,9 +249,16 @@ int main(int argc, char** argv) {
           ok = false;
         }
       }
+      // PNG bytes depend on the compressor: the pixels are compared.
+      if (QImage(QString::fromStdString(twicePath)).convertToFormat(QImage::Format_RGB32) !=
+          twice) {
+        std::fprintf(stderr, "%s differs from what the generator draws\n", twicePath.c_str());
+        ok = false;
+      }
       return ok ? 0 : 1;
     }
-    if (!Write(bmpPath, bmp) || !Write(rgnPath, rgn)) {
+    if (!Write(bmpPath, bmp) || !Write(rgnPath, rgn) ||
+        !twice.save(QString::fromStdString(twicePath))) {
       std::fprintf(stderr, "cannot write the bubble into %s\n", folder.c_str());
       return 1;
     }

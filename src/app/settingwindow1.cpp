@@ -4,10 +4,12 @@
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
+#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -102,6 +104,15 @@ void TSettingForm1::FormCreate() {
     setAttribute(Qt::WA_TranslucentBackground);
     ui->Rgn1->SetTransparent(true);
   }
+  // The shape is cut in logical pixels, a staircase on a denser screen: there
+  // the sharper bubble shows its own outline in a see-through window, the
+  // shape only trimming what lies outside it. Decided before the native
+  // window exists, for any screen the window may be moved to; where the
+  // ratio is 1 the bubble still paints every pixel inside the shape.
+  const QList<QScreen*> screens = QGuiApplication::screens();
+  if (std::any_of(screens.begin(), screens.end(),
+                  [](const QScreen* screen) { return screen->devicePixelRatio() >= 1.5; }))
+    setAttribute(Qt::WA_TranslucentBackground);
 }
 
 void TSettingForm1::ShowBesidePointer(QWidget* owner, PunchSettings& settings,

@@ -306,6 +306,32 @@ void TRgn::SetTransparent(bool transparent) {
   update();
 }
 
+void TRgn::SetBitmap2xFile(const QString& file) {
+  if (file == FBitmap2xFile) return;
+  FBitmap2xFile = file;
+  FBitmap2x = QImage();
+  FBitmap2xRead = false;
+  update();
+}
+
+const QImage& TRgn::Bitmap2x() {
+  if (!FBitmap2xRead && !FBitmap2xFile.isEmpty()) {
+    FBitmap2xRead = true;
+    FBitmap2x = QImage(FBitmap2xFile).convertToFormat(QImage::Format_ARGB32);
+    // The key is the bottom-left pixel, as in the bitmap.
+    if (!FBitmap2x.isNull()) {
+      const QRgb key = FBitmap2x.pixel(0, FBitmap2x.height() - 1);
+      for (int y = 0; y < FBitmap2x.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(FBitmap2x.scanLine(y));
+        for (int x = 0; x < FBitmap2x.width(); ++x)
+          if (row[x] == key) row[x] = 0;
+      }
+    }
+  }
+  static const QImage none;
+  return FBitmap2x.size() == FBitmapImage.size() * 2 ? FBitmap2x : none;
+}
+
 void TRgn::SetBounds(int left, int top, int width, int height) {
   if (FAutoSize && FRgnBitmap.Width() > 0 && FRgnBitmap.Height() > 0) {
     width = FRgnBitmap.Width();
@@ -424,6 +450,14 @@ void TRgn::DestoryRgn() {
 void TRgn::paintEvent(QPaintEvent*) {
   if (FRgnBitmap.Empty()) return;
   QPainter painter(this);
+  if (devicePixelRatioF() >= 1.5 && window()->testAttribute(Qt::WA_TranslucentBackground) &&
+      !FDesigning) {
+    const QImage& twice = Bitmap2x();
+    if (!twice.isNull()) {
+      painter.drawImage(rect(), twice);
+      return;
+    }
+  }
   if (!FTransparent && !FDesigning) {
     painter.drawImage(rect(), FBitmapImage);
     return;

@@ -63,6 +63,7 @@ class TRgn : public QWidget {
   Q_OBJECT
   Q_PROPERTY(bool AutoSize READ AutoSize WRITE SetAutoSize)
   Q_PROPERTY(bool Transparent READ Transparent WRITE SetTransparent)
+  Q_PROPERTY(QString Bitmap2xFile READ Bitmap2xFile WRITE SetBitmap2xFile)
 
  public:
   explicit TRgn(QWidget* parent = nullptr);
@@ -85,6 +86,14 @@ class TRgn : public QWidget {
   void SetAutoSize(bool autoSize);
   bool Transparent() const { return FTransparent; }
   void SetTransparent(bool transparent);
+  // The bitmap drawn at twice the size (a file or resource), shown instead of
+  // the doubled bitmap where the screen has 1.5 or more pixels to each of the
+  // control's and the window is see-through: the window's shape is cut in
+  // the control's pixels, so only the picture's key colour, see-through,
+  // gives the sharper outline. Read when first needed; a picture of another
+  // size than twice the bitmap is not used.
+  QString Bitmap2xFile() const { return FBitmap2xFile; }
+  void SetBitmap2xFile(const QString& file);
   // A form being laid out: assigning a bitmap sizes the control to it.
   bool Designing() const { return FDesigning; }
   void SetDesigning(bool designing) { FDesigning = designing; }
@@ -126,6 +135,7 @@ class TRgn : public QWidget {
 
  private:
   void BitmapChanged();
+  const QImage& Bitmap2x();
 
   Picture FRgnBitmap;
   QImage FBitmapImage;  // the bitmap as Qt draws it
@@ -134,6 +144,9 @@ class TRgn : public QWidget {
   QImage FMaskBmp;
   QImage FColorBmp;
   QImage FWorkBmp;
+  QString FBitmap2xFile;
+  QImage FBitmap2x;  // key pixels see-through
+  bool FBitmap2xRead = false;
   bool FAutoSize = false;
   bool FTransparent = false;
   bool FDesigning = false;
