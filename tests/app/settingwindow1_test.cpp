@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDropEvent>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -595,6 +596,10 @@ TEST_F(SettingWindowTest, TheBubbleShapesTheWindow) {
   const auto stored = RegionData(std::vector<uint8_t>(block.begin(), block.end())).ToRegion();
   ASSERT_TRUE(stored.has_value());
   EXPECT_EQ(window->mask(), *stored);
+  // The sharper bubble for denser screens is compiled in beside it.
+  const auto* rgn = window->findChild<TRgn*>(QStringLiteral("Rgn1"));
+  ASSERT_NE(rgn, nullptr);
+  EXPECT_EQ(QImage(rgn->Bitmap2xFile()).size(), QSize(540, 640));
   // Outside the bubble there is nothing to click: no control reaches there.
   int outside = 0;
   for (int y = 0; y < 320; ++y) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
+#include <QSet>
 #include <QTest>
 #include <sstream>
 #include <string>
@@ -140,6 +143,75 @@ TEST(RegionData, StoredPairLoadsWithoutScanningAndShapesTheWindow) {
   const QImage shot = rgn->grab().toImage();
   EXPECT_EQ(shot.pixelColor(135, 150), QColor(255, 255, 128));
   EXPECT_EQ(shot.pixelColor(0, 0), QColor(0, 255, 255));
+}
+
+TEST(RegionData, BubbleDrawnAtTheScreensPixelRatio) {
+  QWidget window;
+  window.setAttribute(Qt::WA_TranslucentBackground);
+  window.resize(270, 320);
+  TRgn* rgn = new TRgn(&window);
+  rgn->setGeometry(0, 0, 270, 320);
+  rgn->LoadStored(PUNCHLET_ASSETS "/bubble.bmp", PUNCHLET_ASSETS "/bubble.rgn");
+  rgn->SetBitmap2xFile(PUNCHLET_ASSETS "/bubble@2x.png");
+  const QRegion shape = *rgn->Rgn();
+  rgn->SetWndRgn();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const QImage bubble =
+      QImage(PUNCHLET_ASSETS "/bubble.bmp").convertToFormat(QImage::Format_ARGB32);
+  const QRgb black = qRgb(0, 0, 0);
+  const QSet<QRgb> colours = {0, black, qRgb(255, 255, 128), qRgb(128, 128, 128),
+                              qRgb(192, 192, 192)};
+  const auto expectDrawnAt = [&](qreal ratio) {
+    ASSERT_EQ(rgn->devicePixelRatioF(), ratio);
+    // Drawn over nothing, so what is see-through stays so.
+    QImage shown(QSize(270, 320) * ratio, QImage::Format_ARGB32);
+    shown.setDevicePixelRatio(ratio);
+    shown.fill(Qt::transparent);
+    rgn->render(&shown, {}, {}, QWidget::DrawChildren);
+    ASSERT_EQ(shown.size(), QSize(270, 320) * ratio);
+    if (ratio == 1) {
+      EXPECT_EQ(shown, bubble);
+      return;
+    }
+    // Only the bubble's own colours or see-through, never a blend; nothing
+    // outside the window's shape, which would be cut off; and the outline's
+    // steps cut finer than the doubled picture's.
+    int sharpRows = 0;
+    for (int y = 0; y < 320; ++y) {
+      bool sharp = false;
+      for (int x = 0; x < 270; ++x) {
+        const QRect cell(QPoint(x, y) * ratio, QSize(1, 1) * ratio);
+        QSet<QRgb> cellColours;
+        for (int dy = 0; dy < cell.height(); ++dy)
+          for (int dx = 0; dx < cell.width(); ++dx)
+            cellColours.insert(shown.pixel(cell.topLeft() + QPoint(dx, dy)));
+        for (const QRgb c : cellColours)
+          ASSERT_TRUE(colours.contains(c)) << x << "," << y << " " << std::hex << c;
+        if (!shape.contains(QPoint(x, y))) {
+          ASSERT_EQ(cellColours, QSet<QRgb>{0}) << x << "," << y;
+        }
+        if (bubble.pixel(x, y) == black && cellColours.size() > 1) sharp = true;
+      }
+      sharpRows += sharp;
+    }
+    // The tail's edges and the corners (the doubled picture has none).
+    EXPECT_GE(sharpRows, 30) << "the outline is drawn as 2 x 2 blocks";
+  };
+  const qreal ratio = rgn->devicePixelRatioF();
+  expectDrawnAt(ratio);
+  for (const QScreen* other : QGuiApplication::screens()) {
+    if (other->devicePixelRatio() == ratio) continue;
+    window.move(other->geometry().topLeft() + QPoint(10, 10));
+    QCoreApplication::processEvents();
+    expectDrawnAt(other->devicePixelRatio());
+    break;
+  }
+  // An opaque window has nothing to show through the picture's key colour:
+  // the bubble is doubled as it is.
+  window.setAttribute(Qt::WA_TranslucentBackground, false);
+  const QImage opaque = rgn->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  EXPECT_EQ(opaque, bubble.scaled(bubble.size() * rgn->devicePixelRatioF()));
 }
 
 TEST(RegionData, ScanRulesAllKeyOneBitAndTheRunLimit) {
