@@ -98,10 +98,10 @@ std::vector<std::vector<bool>> Inside(int scale) {
   std::vector<std::vector<bool>> inside(kHeight * scale, std::vector<bool>(kWidth * scale, false));
   for (int y = 0; y < kHeight * scale; ++y) {
     const int row = y / scale;
-    // The neighbour on the device row's side of its row.
-    const int other = 2 * (y % scale) < scale - 1 ? row - 1 : row + 1;
-    const bool smooth = scale > 1 && (2 * (y % scale) != scale - 1) && other >= 0 &&
-                        other < kHeight && rows[other].size() == rows[row].size();
+    // The neighbouring row on this device row's side of its row.
+    const int other = y % scale < scale / 2 ? row - 1 : row + 1;
+    const bool smooth =
+        scale > 1 && other >= 0 && other < kHeight && rows[other].size() == rows[row].size();
     for (size_t i = 0; i < rows[row].size(); ++i) {
       double left = rows[row][i].first;
       double right = rows[row][i].second;
