@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
@@ -119,20 +121,30 @@ void Imprint(Picture& picture, SizeClass sizeClass, const std::string& storedTex
 // much address space is free: a thread's first imprint loads font files,
 // faces and glyph caches; drawing on a picture of a size class takes far less.
 constexpr size_t kImprintRoom = size_t{24} << 20;
-constexpr size_t kDrawingRoom = size_t{8} << 20;
+constexpr size_t kDrawingRoom = size_t{2} << 20;
 
 // One thread draws at a time, so two cannot both count on the same room.
 std::mutex drawingMutex;
 
+bool RoomFor(size_t bytes) {
+  void* room = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (room == MAP_FAILED) return false;
+  munmap(room, bytes);
+  return true;
+}
+
 // Holds the drawing lock once `bytes` of address space proved free; raises
-// EOutOfMemory when they are not.
+// EOutOfMemory when they are not. Another worker decoding a large photo may
+// hold the room for a moment, so it is awaited for a while first.
 class TDrawingRoom {
  public:
   explicit TDrawingRoom(size_t bytes) : FLock(drawingMutex) {
-    void* room =
-        mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (room == MAP_FAILED) throw EOutOfMemory(SOutOfMemory);
-    munmap(room, bytes);
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!RoomFor(bytes)) {
+      if (std::chrono::steady_clock::now() >= deadline) throw EOutOfMemory(SOutOfMemory);
+      std::this_thread::sleep_for(10ms);
+    }
   }
 
  private:
