@@ -27,6 +27,7 @@ TBatch::TBatch(std::vector<std::string> jobs, const PunchSettings& settings)
         return result;
       },
       workers);
+  if (FSettings.textImprint()) FRunner->Prepare = [this] { PrepareImprint(FSettings); };
   FRunner->Start();
 }
 

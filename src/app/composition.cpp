@@ -1,7 +1,12 @@
 #include "app/composition.h"
 
+#include <sys/mman.h>
+
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "imaging/bitmaputils.h"
 #include "imaging/canvas.h"
@@ -111,7 +116,51 @@ void Imprint(Picture& picture, SizeClass sizeClass, const std::string& storedTex
   canvas.TextOut(x, y, text);
 }
 
+// Qt's painting and font libraries crash, rather than fail, when an
+// allocation fails. Before calling into them a batch makes sure that this
+// much address space is free: a thread's first imprint loads font files,
+// faces and glyph caches; drawing on a picture of a size class takes far less.
+constexpr size_t kImprintRoom = size_t{24} << 20;
+constexpr size_t kDrawingRoom = size_t{2} << 20;
+
+// One thread draws at a time, so two cannot both count on the same room.
+std::mutex drawingMutex;
+
+bool RoomFor(size_t bytes) {
+  void* room = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (room == MAP_FAILED) return false;
+  munmap(room, bytes);
+  return true;
+}
+
+// Holds the drawing lock once `bytes` of address space proved free; raises
+// EOutOfMemory when they are not. Another worker decoding a large photo may
+// hold the room for a moment, so it is awaited for a while first.
+class TDrawingRoom {
+ public:
+  explicit TDrawingRoom(size_t bytes) : FLock(drawingMutex) {
+    using namespace std::chrono_literals;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!RoomFor(bytes)) {
+      if (std::chrono::steady_clock::now() >= deadline) throw EOutOfMemory(SOutOfMemory);
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+
+ private:
+  std::lock_guard<std::mutex> FLock;
+};
+
 }  // namespace
+
+void PrepareImprint(const PunchSettings& settings) {
+  // The widest picture shows every glyph that any narrower one shows.
+  const TPictureSize size = TargetSize(settings.sizeClass(), TOrientation::Landscape);
+  Picture scratch;
+  scratch.Create(size.width, size.height, 24);
+  const TDrawingRoom room(kImprintRoom);
+  Imprint(scratch, settings.sizeClass(), settings.imprintText);
+}
 
 TOrientation OrientationOf(int width, int height) {
   if (width > height) return TOrientation::Landscape;
@@ -211,12 +260,13 @@ TComposition TPunchComposer::Decorate(TScaledJob job, const PunchSettings& setti
   const TOrientation orientation = job.orientation;
   Picture& picture = result.picture;
   picture = std::move(job.picture);
+  FOverlay.ConvertTo24();
+  const TDrawingRoom room(kDrawingRoom);
   if (settings.shapeMode() == ShapeMode::Square) CropToSquare(picture, orientation);
   const int w = picture.Width();
   const int h = picture.Height();
   result.label1 = std::to_string(w) + "x" + std::to_string(h);
 
-  FOverlay.ConvertTo24();
   std::string frameWord;
   if (settings.roundCorners()) {
     const TFrameStyle& frame = FrameStyle(settings.frameColour());

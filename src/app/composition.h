@@ -56,6 +56,13 @@ TPlacement PlacementFor(int width, int height);
 // than such a line can show.
 inline constexpr size_t MaxImprintCharacters = 1024;
 
+// Draws the settings' imprint once on a scratch picture, so the calling thread
+// has its fonts and glyphs loaded before its first job. The font libraries load
+// them per thread and crash when an allocation fails on the way, so a batch
+// does this on each worker before any picture is read, and only with room to
+// spare: without it, this raises EOutOfMemory instead.
+void PrepareImprint(const PunchSettings& settings);
+
 struct TComposition {
   Picture picture;     // 24 bits per pixel
   std::string label1;  // size, e.g. "210x158"

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace {
 const QEvent::Type kJobDoneEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -36,24 +37,63 @@ TJobRunner::~TJobRunner() { Stop(); }
 
 void TJobRunner::Start() {
   if (!FThreads.empty()) return;
+  if (!Prepare) FStarted = true;
   FThreads.reserve(FWorkers);
+  size_t ready = 0;
   for (size_t worker = 0; worker < FWorkers; ++worker) {
     try {
       FThreads.emplace_back([this, worker] { WorkerLoop(worker); });
     } catch (const std::system_error&) {
       // Under a tight memory or thread limit: the workers already running
       // do the whole batch; with none, the batch fails with the reason.
-      if (FThreads.empty()) throw;
+      if (ready == 0) throw;
       break;
     }
+    if (!Prepare) {
+      ++ready;
+      continue;
+    }
+    std::exception_ptr error;
+    {
+      std::unique_lock lock(FMutex);
+      FWake.wait(lock, [this] { return FPrepared; });
+      FPrepared = false;
+      error = std::exchange(FPrepareError, nullptr);
+    }
+    if (error) {
+      if (ready == 0) std::rethrow_exception(error);
+      break;
+    }
+    ++ready;
   }
+  {
+    std::lock_guard lock(FMutex);
+    FStarted = true;
+  }
+  FWake.notify_all();
 }
 
 void TJobRunner::WorkerLoop(size_t worker) {
+  if (Prepare) {
+    std::exception_ptr error;
+    try {
+      Prepare();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    {
+      std::lock_guard lock(FMutex);
+      FPrepared = true;
+      FPrepareError = error;
+    }
+    FWake.notify_all();
+    if (error) return;
+  }
   std::unique_lock lock(FMutex);
   for (;;) {
     FWake.wait(lock, [this] {
-      return FStopping || FNextToBegin >= FCount || FNextToBegin < FNextToTake + FAhead;
+      return FStopping ||
+             (FStarted && (FNextToBegin >= FCount || FNextToBegin < FNextToTake + FAhead));
     });
     if (FStopping || FNextToBegin >= FCount) return;
     const size_t job = FNextToBegin++;

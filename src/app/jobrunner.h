@@ -59,6 +59,13 @@ class TJobRunner : public QObject {
 
   size_t Workers() const { return FWorkers; }
 
+  // Set before Start: run by each worker on its own thread before it takes a
+  // job. Workers prepare one at a time and Start waits for them all, so
+  // per-thread set-up happens while nothing else of the batch allocates. A
+  // worker whose Prepare throws takes no jobs: the workers prepared before it
+  // do the batch, and when the first one fails, Start throws what it threw.
+  std::function<void()> Prepare;
+
   // Starts the workers. Call once, from the thread the runner lives in.
   void Start();
 
@@ -91,6 +98,9 @@ class TJobRunner : public QObject {
   size_t FNextToBegin = 0;
   size_t FNextToTake = 0;
   bool FStopping = false;
+  bool FStarted = false;   // every worker has prepared
+  bool FPrepared = false;  // the worker being started has prepared
+  std::exception_ptr FPrepareError;
   std::map<size_t, TJobResult> FDone;
   std::vector<std::thread> FThreads;
 };

@@ -145,6 +145,54 @@ TEST(JobRunner, AFailureWaitsForItsTurnAndStopDropsTheWorkAhead) {
   EXPECT_EQ(begun, begunAtStop);
 }
 
+// Workers prepare one at a time before any job begins; a worker whose Prepare
+// fails takes no jobs, and when the first fails, Start raises its failure.
+TEST(JobRunner, WorkersPrepareOneAtATimeBeforeAnyJobBegins) {
+  constexpr size_t kNone = 99;
+  struct Row {
+    size_t workers, failing;  // the Prepare call that throws
+  };
+  for (const Row row : {Row{3, kNone}, Row{3, 0}, Row{3, 1}, Row{3, 2}, Row{1, 0}}) {
+    constexpr size_t kJobs = 30;
+    std::atomic<size_t> prepared{0}, begun{0};
+    std::atomic<bool> preparing{false}, overlapped{false}, early{false};
+    std::atomic<unsigned> usedWorkers{0};
+    TJobRunner runner(
+        kJobs,
+        [&](size_t job, size_t worker) {
+          ++begun;
+          usedWorkers |= 1u << worker;
+          std::this_thread::sleep_for(1ms);
+          return Labelled(job);
+        },
+        row.workers);
+    runner.Prepare = [&] {
+      if (preparing.exchange(true)) overlapped = true;
+      if (begun > 0) early = true;
+      std::this_thread::sleep_for(5ms);  // room for an overlap to show
+      preparing = false;
+      if (prepared++ == row.failing) throw std::runtime_error("no room");
+    };
+    size_t taken = 0;
+    runner.OnJobDone = [&] {
+      while (std::optional<TJobResult> result = runner.TakeNext()) taken += !result->error;
+    };
+    if (row.failing == 0) {
+      EXPECT_THROW(runner.Start(), std::runtime_error) << row.workers;
+      std::this_thread::sleep_for(20ms);
+      EXPECT_EQ(begun, 0u);
+    } else {
+      runner.Start();
+      ASSERT_TRUE(SpinUntil([&] { return taken == kJobs; })) << row.failing;
+      // The failing worker and those after it are never started.
+      EXPECT_EQ(prepared, std::min(row.workers, row.failing + 1));
+      EXPECT_EQ(usedWorkers >> std::min(row.workers, row.failing), 0u) << row.failing;
+    }
+    EXPECT_FALSE(overlapped) << row.failing;
+    EXPECT_FALSE(early) << row.failing;
+  }
+}
+
 TEST(JobRunner, WorkerCountIsTheEnvironmentsOrOnePerCoreUpToEight) {
   unsetenv("PUNCHLET_WORKERS");
   for (const auto& [cores, expected] : std::vector<std::pair<size_t, size_t>>{
