@@ -229,7 +229,9 @@ bool Parse(std::string content, const std::string& section, std::vector<Line>& l
     size_t end = content.find('\n', start);
     if (end == std::string::npos) end = content.size();
     std::string text = content.substr(start, end - start);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+    // Every carriage return before the line feed goes: a line kept as text is
+    // written back with a plain line feed, and must read the same again.
+    while (!text.empty() && text.back() == '\r') text.pop_back();
     physical.push_back(std::move(text));
     start = end + 1;
   }
