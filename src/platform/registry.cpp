@@ -280,6 +280,13 @@ bool Parse(std::string content, const std::string& section, std::vector<Line>& l
     }
     lines.push_back(std::move(line));
   }
+  // Only comments and blank lines: readable, but a save must still begin
+  // with the signature, or the file it writes would not read back.
+  if (!signed_) {
+    Line signature;
+    signature.raw = kSignature;
+    lines.insert(lines.begin(), std::move(signature));
+  }
   return true;
 }
 
