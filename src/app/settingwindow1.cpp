@@ -16,6 +16,7 @@
 
 #include "app/application.h"
 #include "app/settingsstore.h"
+#include "platform/errors.h"
 #include "ui_settingwindow1.h"
 #include "widgets/accessible.h"
 
@@ -225,8 +226,9 @@ void TSettingForm1::dropEvent(QDropEvent* event) {
   // The drop confirms the choices as OK does, then punches with them.
   if (!StoreChoices()) return;
   if (!FLauncher(paths)) {
-    TApplication::ShowException(
-        std::string("could not start punchlet again for the dropped files"));
+    TApplication::ShowException(Exception("ドロップされたファイルを加工できません",
+                                          QCoreApplication::applicationFilePath().toStdString(),
+                                          "プログラムを起動できません"));
     return;
   }
   close();
