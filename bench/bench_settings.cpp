@@ -11,7 +11,6 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <QGuiApplication>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,14 +101,3 @@ void BM_HugeImprint(benchmark::State& state) {
 BENCHMARK(BM_HugeImprint)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-// Text is measured and drawn with Qt's fonts, which need the application object.
-int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QGuiApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -9,7 +9,6 @@
 // disk's sync.
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
 #include <cstdlib>
 
@@ -33,12 +32,3 @@ void BM_SettingsWindowOk(benchmark::State& state) {
 BENCHMARK(BM_SettingsWindowOk)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
