@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -66,14 +68,6 @@ TEST(JobRunner, ResultsComeInJobOrderWhateverOrderTheWorkersFinishIn) {
   for (size_t k = 0; k < kJobs; ++k) EXPECT_EQ(taken[k], std::to_string(k));
   EXPECT_EQ(runner.NextJob(), kJobs);
   EXPECT_FALSE(runner.TakeNext());
-}
-
-// Waits without running the event loop, as a consumer busy with a picture
-// does; false after a generous time.
-template <class Done>
-bool WaitBusy(Done done) {
-  for (int i = 0; i < 20000 && !done(); ++i) std::this_thread::sleep_for(1ms);
-  return done();
 }
 
 TEST(JobRunner, WorkersRunAheadOfABusyConsumerUpToTheLookahead) {

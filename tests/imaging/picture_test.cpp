@@ -13,6 +13,7 @@
 #include "imaging/memorybudget.h"
 #include "platform/errors.h"
 #include "support/codedpicture.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -142,6 +143,12 @@ TEST(Picture, DecodedPicturesReserveTheirBytesFromTheThreadsBudgetUntilFreed) {
     before.CreateDecoded(8, 8, 24, true);  // no budget on this thread yet
     const TMemoryBudget::TUse use(budget);
     EXPECT_EQ(TMemoryBudget::Current(), &budget);
+    {
+      TMemoryBudget inner(1);
+      const TMemoryBudget::TUse nested(inner);
+      EXPECT_EQ(TMemoryBudget::Current(), &inner);
+    }
+    EXPECT_EQ(TMemoryBudget::Current(), &budget);  // the outer one is back
     Picture plain, decoded, read;
     plain.Create(100, 100, 24);
     plain.CreateUninitialised(50, 50, 8);
@@ -176,20 +183,47 @@ TEST(Picture, DecodedPicturesReserveTheirBytesFromTheThreadsBudgetUntilFreed) {
 TEST(MemoryBudget, FourWorkersNeverHoldMoreThanTheBudgetAndAnOversizedOneRunsAlone) {
   constexpr size_t kCapacity = 1000;
   TMemoryBudget budget(kCapacity);
-  // A reservation that does not fit waits until enough is given back.
+  // Exactly what is left fits at once.
   budget.Reserve(800);
-  std::atomic<bool> passed{false};
-  std::thread waiter([&] {
-    budget.Reserve(300);
-    passed = true;
+  std::atomic<bool> exactPassed{false};
+  std::thread exact([&] {
+    budget.Reserve(200);
+    exactPassed = true;
   });
-  while (budget.Waiting() == 0 && !passed) std::this_thread::yield();
-  EXPECT_FALSE(passed);
-  EXPECT_EQ(budget.Reserved(), 800u);
-  budget.Release(800);
-  waiter.join();
-  EXPECT_TRUE(passed);
-  budget.Release(300);
+  const bool exactFits = WaitBusy([&] { return exactPassed.load(); });
+  if (!exactFits) budget.Release(800);  // lets the thread go, so the test can end
+  exact.join();
+  ASSERT_TRUE(exactFits);
+  budget.Release(1000);
+
+  // A reservation that does not fit waits until enough is given back, and
+  // one that would fit waits behind it: callers are served in turn. Once
+  // room is made, the first through wakes the next (repeated, since whether
+  // the next is still awake then is up to the scheduler).
+  for (int round = 0; round < 50; ++round) {
+    budget.Reserve(800);
+    std::atomic<bool> bigPassed{false}, smallPassed{false};
+    std::thread big([&] {
+      budget.Reserve(300);
+      bigPassed = true;
+    });
+    ASSERT_TRUE(WaitBusy([&] { return budget.Waiting() == 1; }));
+    std::thread small([&] {
+      budget.Reserve(150);
+      smallPassed = true;
+    });
+    ASSERT_TRUE(WaitBusy([&] { return budget.Waiting() == 2 || smallPassed; }));
+    EXPECT_FALSE(bigPassed);
+    EXPECT_FALSE(smallPassed) << "overtook a caller that came first";
+    budget.Release(800);
+    const bool bothPassed = WaitBusy([&] { return bigPassed && smallPassed; });
+    budget.Release(0);  // wakes a caller left asleep, so the test can end
+    big.join();
+    small.join();
+    budget.Release(450);
+    ASSERT_TRUE(bothPassed) << "round " << round << ": a caller that fits was left asleep";
+    ASSERT_FALSE(HasFailure());
+  }
 
   // What the workers hold is counted by them after a reservation and before
   // its release, so it never exceeds what the budget has handed out.
