@@ -274,6 +274,8 @@ class BatchTest : public WindowTest {
     std::string listing;  // what the batch wrote to stdout
     std::exception_ptr error;
     QString okCaption, sizeCaption;  // what the window showed last
+    // Alone: the most its decoders held at once, and what they still hold.
+    size_t budgetPeak = 0, budgetLeft = 0;
   };
   // saved(k, path, window or null, cancel) after each picture is saved.
   using TSaved = std::function<void(size_t k, const std::string& path, TMainForm1* window,
@@ -307,6 +309,10 @@ class BatchTest : public WindowTest {
         batch.OnSaved = [&](size_t k, const std::string& path) {
           if (saved) saved(k, path, nullptr, [&] { batch.Cancel(); });
         };
+        const auto figures = qScopeGuard([&] {
+          run.budgetPeak = batch.Budget().Peak();
+          run.budgetLeft = batch.Budget().Reserved();
+        });
         batch.Run();
       }
     } catch (...) {
@@ -420,6 +426,10 @@ TEST_F(BatchTest, OutputsAreThoseOfOneAtATimeShownNumberedNamedAndListedInJobOrd
       EXPECT_FALSE(run.error);
       EXPECT_EQ(saved, jobs.size());
       EXPECT_EQ(run.listing, listing);
+      if (driver == Driver::Alone) {
+        EXPECT_GT(run.budgetPeak, 0u) << "the decoders ran outside the batch's memory budget";
+        EXPECT_EQ(run.budgetLeft, 0u);
+      }
       for (size_t k = 0; k < jobs.size(); ++k)
         EXPECT_EQ(ReadBytes(root / dir / names[k]), expected[k]) << dir << ", job " << k;
     }
