@@ -223,12 +223,10 @@ TEST(JobRunner, DestroyedWhileItsWorkersRun) {
     const size_t before = begun;
     runner->Start();
     if (round % 2 == 1) {
-      // Make sure this round really is destroyed mid-job: on a loaded machine
-      // the workers may otherwise not have begun by the time it goes.
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (begun == before && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-      ASSERT_GT(begun, before) << "round " << round << ": no worker began a job";
+      // Make sure this round's workers have begun before it goes: on a loaded
+      // machine they may otherwise not have started at all.
+      ASSERT_TRUE(WaitBusy([&] { return begun > before; }))
+          << "round " << round << ": no worker began a job";
       QCoreApplication::processEvents();
     }
     if (round % 3 == 2) runner->TakeNext();
